@@ -1,0 +1,35 @@
+#!/bin/sh
+# Installs the Debian packages that the named parts of the work need, when they
+# are missing. Usage: scripts/deps.sh GROUP...
+set -eu
+
+packages_of() {
+  case "$1" in
+    build)   echo "cmake make g++ pkg-config binutils lua5.1 luajit liblua5.1-0-dev libstb-dev" ;;
+    test)    echo "libgtest-dev googletest" ;;
+    fuzz)    echo "clang libclang-rt-14-dev" ;;
+    video)   echo "ffmpeg" ;;
+    windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 dpkg-dev" ;;
+    rocks)   echo "luarocks" ;;
+    bench)   echo "libbenchmark-dev libopencv-dev" ;;
+    *) echo "unknown group: $1" >&2; exit 2 ;;
+  esac
+}
+
+missing=""
+for group in "$@"; do
+  for package in $(packages_of "$group"); do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+      missing="$missing $package"
+    fi
+  done
+done
+[ -z "$missing" ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing:$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

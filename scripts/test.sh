@@ -1,0 +1,30 @@
+#!/bin/sh
+# Builds everything and runs every test: the C++ and Lua suites (lua5.1 and
+# luajit), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the fuzzer, the Windows DLLs under wine, and the luarocks install.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+
+stage() {
+  name="$1"; shift
+  echo "== $name"
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
+}
+
+suite() {
+  scripts/deps.sh build test video
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build -j"$jobs"
+  ctest --test-dir build -j"$jobs" --output-on-failure
+}
+
+stage "tests" suite
+for extra in sanitize fuzz windows rocks; do
+  [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
+done
+
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
