@@ -16,11 +16,21 @@ namespace {
 const luaL_Reg functionTable[] = {
     {"daytime", daytime},
     {"mirtRGB", mirtRGB},
+    {"mirtCVSave", mirtCVSave},
+    {"mirtToneCurve", mirtToneCurve},
+    {"mirtToneCurveHSV", mirtToneCurveHSV},
+    {"mirtHSV", mirtHSV},
+    {"mirtHistgram", mirtHistgram},
+    {"mirtYPbPr", mirtYPbPr},
     {"mirtGradation256", mirtGradation256},
+    {"mirtMixPict0", mirtMixPict0},
+    {"mirtMixPict1", mirtMixPict1},
     {"mirtheitan", mirtheitan},
     {"mirtRGB2GRA", mirtRGB2GRA},
     {"mirtRGB2CONV", mirtRGB2CONV},
     {"mirtGanma", mirtGanma},
+    {"mirtHsvHeitan", mirtHsvHeitan},
+    {"mirtOgtoHsv", mirtOgtoHsv},
     {nullptr, nullptr},
 };
 
