@@ -21,6 +21,10 @@ inline std::uint32_t channelOffsetPixel(std::uint32_t word, const ChannelOffsetP
     return packWord(a, r, g, b);
 }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyChannelOffset(unsigned char* pixels, std::uint32_t count, const ChannelOffsetParams& p);
+
+// The literal pass over channelOffsetPixel, kept for tests and benchmarks.
+void applyChannelOffsetReference(unsigned char* pixels, std::uint32_t count, const ChannelOffsetParams& p);
 
 }  // namespace pelx04

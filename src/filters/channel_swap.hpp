@@ -29,6 +29,10 @@ inline std::uint32_t channelSwapPixel(std::uint32_t word, const ChannelSwapParam
     }
 }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyChannelSwap(unsigned char* pixels, std::uint32_t count, const ChannelSwapParams& p);
+
+// The literal pass over channelSwapPixel, kept for tests and benchmarks.
+void applyChannelSwapReference(unsigned char* pixels, std::uint32_t count, const ChannelSwapParams& p);
 
 }  // namespace pelx04

@@ -49,6 +49,10 @@ inline std::uint32_t gammaPixel(std::uint32_t word, const GammaParams& p) {
 // buffer untouched.
 inline bool gammaLeavesBuffer(const GammaArgs& args) { return args.scale == 0.0; }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyGamma(unsigned char* pixels, std::uint32_t count, const GammaParams& p);
+
+// The literal pass over gammaPixel, kept for tests and benchmarks.
+void applyGammaReference(unsigned char* pixels, std::uint32_t count, const GammaParams& p);
 
 }  // namespace pelx04

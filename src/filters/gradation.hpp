@@ -32,6 +32,10 @@ inline std::uint32_t gradationPixel(std::uint32_t word, const GradationParams& p
                     gradationChannel(channelB(word), p.divisor, p.blue));
 }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyGradation(unsigned char* pixels, std::uint32_t count, const GradationParams& p);
+
+// The literal pass over gradationPixel, kept for tests and benchmarks.
+void applyGradationReference(unsigned char* pixels, std::uint32_t count, const GradationParams& p);
 
 }  // namespace pelx04

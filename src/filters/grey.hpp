@@ -38,6 +38,10 @@ inline std::uint32_t greyPixel(std::uint32_t word, const GreyParams& p) {
     return packWord(channelA(word), v, v, v);
 }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyGrey(unsigned char* pixels, std::uint32_t count, const GreyParams& p);
+
+// The literal pass over greyPixel, kept for tests and benchmarks.
+void applyGreyReference(unsigned char* pixels, std::uint32_t count, const GreyParams& p);
 
 }  // namespace pelx04

@@ -56,6 +56,10 @@ inline std::uint32_t posterizePixel(std::uint32_t word, const PosterizeParams& p
                     posterizeChannel(b, p.blue));
 }
 
+// The entry the binding calls: the fastest kernel the CPU allows.
 void applyPosterize(unsigned char* pixels, std::uint32_t count, const PosterizeParams& p);
+
+// The literal pass over posterizePixel, kept for tests and benchmarks.
+void applyPosterizeReference(unsigned char* pixels, std::uint32_t count, const PosterizeParams& p);
 
 }  // namespace pelx04

@@ -8,20 +8,20 @@
 namespace pelx04 {
 
 // A pixel word is A << 24 | R << 16 | G << 8 | B; in memory its bytes are B, G, R, A.
-inline int channelA(std::uint32_t word) { return static_cast<int>(word >> 24); }
-inline int channelR(std::uint32_t word) { return static_cast<int>((word >> 16) & 0xFFu); }
-inline int channelG(std::uint32_t word) { return static_cast<int>((word >> 8) & 0xFFu); }
-inline int channelB(std::uint32_t word) { return static_cast<int>(word & 0xFFu); }
+constexpr int channelA(std::uint32_t word) { return static_cast<int>(word >> 24); }
+constexpr int channelR(std::uint32_t word) { return static_cast<int>((word >> 16) & 0xFFu); }
+constexpr int channelG(std::uint32_t word) { return static_cast<int>((word >> 8) & 0xFFu); }
+constexpr int channelB(std::uint32_t word) { return static_cast<int>(word & 0xFFu); }
 
-inline bool isTransparent(std::uint32_t word) { return word < 0x01000000u; }
+constexpr bool isTransparent(std::uint32_t word) { return word < 0x01000000u; }
 
 // Channels must already lie in 0..255.
-inline std::uint32_t packWord(int a, int r, int g, int b) {
+constexpr std::uint32_t packWord(int a, int r, int g, int b) {
     return static_cast<std::uint32_t>(a) << 24 | static_cast<std::uint32_t>(r) << 16 |
            static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b);
 }
 
-inline int clampChannel(std::int64_t value) {
+constexpr int clampChannel(std::int64_t value) {
     if (value < 0) return 0;
     if (value > 255) return 255;
     return static_cast<int>(value);

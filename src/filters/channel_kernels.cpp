@@ -1,0 +1,124 @@
+#include "filters/channel_kernels.hpp"
+
+namespace pelx04 {
+
+std::uint32_t tablesPortable(unsigned char* pixels, std::uint32_t count, const WordTables& t) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = loadWord(pixels, i);
+        if (isTransparent(word)) continue;
+        storeWord(pixels, i,
+                  t.fromBlue[word & 0xFFu] | t.fromGreen[(word >> 8) & 0xFFu] | t.fromRed[(word >> 16) & 0xFFu] |
+                      t.fromAlpha[word >> 24]);
+    }
+    return count;
+}
+
+namespace {
+
+inline std::uint32_t saturateByte(std::uint32_t v, std::uint8_t add, std::uint8_t sub) {
+    v += add;
+    v = v > 255 ? 255 : v;
+    return v < sub ? 0 : v - sub;
+}
+
+}  // namespace
+
+std::uint32_t offsetPortable(unsigned char* pixels, std::uint32_t count, const ByteOffsets& o) {
+    WordTables t;
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        t.fromBlue[v] = saturateByte(v, o.add[0], o.sub[0]);
+        t.fromGreen[v] = saturateByte(v, o.add[1], o.sub[1]) << 8;
+        t.fromRed[v] = saturateByte(v, o.add[2], o.sub[2]) << 16;
+        t.fromAlpha[v] = saturateByte(v, o.add[3], o.sub[3]) << 24;
+    }
+    return tablesPortable(pixels, count, t);
+}
+
+std::uint32_t swapPortable(unsigned char* pixels, std::uint32_t count, const SwapKernel& k) {
+    WordTables t;
+    std::uint32_t* from[3] = {t.fromBlue, t.fromGreen, t.fromRed};
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        for (std::uint32_t* table : from) table[v] = 0;
+        for (int out = 0; out < 3; ++out) {
+            const int source = k.sourceOf[out];
+            if (source < 3) from[source][v] |= saturateByte(v, k.offsets.add[source], k.offsets.sub[source]) << (8 * out);
+        }
+        t.fromAlpha[v] = v << 24;
+    }
+    return tablesPortable(pixels, count, t);
+}
+
+std::uint32_t bandPortable(unsigned char* pixels, std::uint32_t count, const BandKernel& k) {
+    WordTables t;
+    std::uint32_t* into[4] = {t.fromBlue, t.fromGreen, t.fromRed, t.fromAlpha};
+    for (int byte = 0; byte < 4; ++byte) {
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            const std::uint32_t band = ((v * k.magic[byte]) >> 16) | (v & k.keep[byte]);
+            const std::uint32_t value = band * k.mult[byte];
+            into[byte][v] = (value > 255 ? 255 : value) << (8 * byte);
+        }
+    }
+    return tablesPortable(pixels, count, t);
+}
+
+namespace {
+
+// The weighted sums of modes 5 and 6, left to right, as the literal rule forms them.
+inline std::int32_t lumaValue(int r, int g, int b, std::int32_t mode) {
+    if (mode == 5) return roundNonNegative((0.2126 * r + 0.7152 * g) + 0.0722 * b);
+    return roundNonNegative((0.299 * r + 0.587 * g) + 0.114 * b);
+}
+
+inline std::int32_t greyBase(std::uint32_t word, std::int32_t mode) {
+    const int r = channelR(word), g = channelG(word), b = channelB(word);
+    switch (mode) {
+        case 1: return r;
+        case 2: return g;
+        case 3: return b;
+        case 4: return (r + g + b) / 3;
+        case 5:
+        case 6: return lumaValue(r, g, b, mode);
+        case 7: return r > g ? (r > b ? r : b) : (g > b ? g : b);
+        default: return r < g ? (r < b ? r : b) : (g < b ? g : b);
+    }
+}
+
+}  // namespace
+
+std::uint32_t greyPortable(unsigned char* pixels, std::uint32_t count, const GreyKernel& k) {
+    // The offset and inversion act on a value in 0..255: one table for them.
+    std::uint32_t finish[256];
+    for (int t = 0; t < 256; ++t) {
+        int v = t + k.add;
+        v = v > 255 ? 255 : v;
+        v = v - k.sub < 0 ? 0 : v - k.sub;
+        v ^= k.flip;
+        finish[t] = static_cast<std::uint32_t>(v) * 0x010101u;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = loadWord(pixels, i);
+        if (isTransparent(word)) continue;
+        storeWord(pixels, i, (word & 0xFF000000u) | finish[greyBase(word, k.mode) & 0xFF]);
+    }
+    return count;
+}
+
+std::uint32_t greyStepsPortable(unsigned char* pixels, std::uint32_t count, const GreySteps& t) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = loadWord(pixels, i);
+        if (isTransparent(word)) continue;
+        storeWord(pixels, i, (word & 0xFF000000u) | t.rgb[channelR(word) + channelG(word) + channelB(word)]);
+    }
+    return count;
+}
+
+std::uint32_t sumTablePortable(unsigned char* pixels, std::uint32_t count, const SumTable& t) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = loadWord(pixels, i);
+        if (isTransparent(word)) continue;
+        storeWord(pixels, i, (word & t.keep) | t.bits[channelR(word) + channelG(word) + channelB(word)]);
+    }
+    return count;
+}
+
+}  // namespace pelx04

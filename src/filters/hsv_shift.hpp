@@ -1,0 +1,42 @@
+// mirtHSV: the hue turned by whole degrees, saturation and value shifted, all
+// in the HSV model and back.
+#pragma once
+
+#include <cstdint>
+
+#include "color/hsv.hpp"
+#include "module/pixel.hpp"
+
+namespace pelx04 {
+
+struct HsvShiftParams {
+    std::int32_t hue, saturation, value;
+};
+
+// Saturation and value are limited on their 0..255 scale before the way back;
+// they need not be whole numbers.
+inline double limitToHsvScale(double x) {
+    if (x < 0.0) return 0.0;
+    if (x > 255.0) return 255.0;
+    return x;
+}
+
+// The hue sum is formed in 64 bits, so a shift near the ends of the 32-bit
+// range still lands on the circle. Even with every shift 0 the pixel goes
+// through the conversion and back, and its largest channel drops by one.
+inline std::uint32_t hsvShiftPixel(std::uint32_t word, const HsvShiftParams& p) {
+    double h, s, v;
+    rgbToHsv(channelR(word), channelG(word), channelB(word), h, s, v);
+    const double hue = wrapHue(static_cast<std::int64_t>(h) + p.hue);
+    const double saturation = limitToHsvScale(s + p.saturation);
+    const double value = limitToHsvScale(v + p.value);
+    std::int32_t r, g, b;
+    scaledHsvToRgb(hue, saturation, value, r, g, b);
+    return packWord(channelA(word), clampChannel(r), clampChannel(g), clampChannel(b));
+}
+
+void applyHsvShift(unsigned char* pixels, std::uint32_t count, const HsvShiftParams& p);
+// The literal pass, for tests and benchmarks.
+void applyHsvShiftReference(unsigned char* pixels, std::uint32_t count, const HsvShiftParams& p);
+
+}  // namespace pelx04

@@ -1,0 +1,52 @@
+// Which instruction sets the fast paths may use. The library is built for the
+// baseline of its target; faster kernels live in files of their own, compiled
+// with their own flags, and are chosen here at run time from what the CPU
+// reports. Only GCC and Clang on x86 build those files: everything else runs
+// the portable kernels.
+#pragma once
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define PELX04_X86 1
+#else
+#define PELX04_X86 0
+#endif
+
+namespace pelx04 {
+
+// Ordered: each level may use everything below it. SSE2 is the floor of every
+// x86-64 CPU and of the i686 builds (compiled with -msse2).
+enum class CpuLevel : int { portable = 0, sse2 = 1, avx2 = 2 };
+
+// What this CPU (and its operating system, for the wide registers) offers;
+// asked once, on first use.
+CpuLevel detectedCpuLevel();
+
+// The level kernels run at: the detected one, lowered by limitCpuLevel.
+CpuLevel cpuLevel();
+
+// For tests and benchmarks only (not reachable from Lua): caps the level at
+// the given one so that every kernel can be run and timed on one machine.
+// Passing CpuLevel::avx2 lifts the cap again.
+void limitCpuLevel(CpuLevel level);
+
+const char* cpuLevelName(CpuLevel level);
+
+// The kernel for the current level: the best one at or below it that exists.
+// A null pointer marks a level without its own kernel (or not built here).
+template <class Kernel>
+inline Kernel pickKernel(Kernel portable, Kernel sse2, Kernel avx2) {
+    const CpuLevel level = cpuLevel();
+    if (level >= CpuLevel::avx2 && avx2 != nullptr) return avx2;
+    if (level >= CpuLevel::sse2 && sse2 != nullptr) return sse2;
+    return portable;
+}
+
+}  // namespace pelx04
+
+// Names an x86 kernel where one is built, a null kernel elsewhere, so that a
+// dispatch reads the same on every target.
+#if PELX04_X86
+#define PELX04_X86_KERNEL(name) (&name)
+#else
+#define PELX04_X86_KERNEL(name) nullptr
+#endif

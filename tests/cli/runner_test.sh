@@ -1,0 +1,202 @@
+#!/bin/sh
+# The frame runner end to end, one case per call:
+#   runner_test.sh CASE RUNNER PNG_TOOL LUA WORKDIR
+# Expected words are written out by hand here, never computed by the runner.
+set -eu
+case_name=$1 runner=$2 png_tool=$3 lua=$4 work=$5
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+fail() { echo "FAIL $case_name: $*" >&2; exit 1; }
+
+# A failure must be a clean one: a message, not a sanitizer report.
+clean_failure() {
+  if grep -qE "Sanitizer|runtime error:" err.txt; then fail "'$*' failed uncleanly: $(cat err.txt)"; fi
+}
+
+# expect_failure WANTED_TEXT COMMAND...: a non-zero exit whose message holds
+# WANTED_TEXT.
+expect_failure() {
+  wanted=$1; shift
+  if "$@" >out.txt 2>err.txt; then fail "'$*' succeeded"; fi
+  clean_failure "$@"
+  grep -qF -- "$wanted" err.txt || fail "'$*' said '$(cat err.txt)', not '$wanted'"
+}
+
+# raw_frames WIDTH HEIGHT COUNT [EXTRA_BYTES]: COUNT frames where pixel i of
+# frame f is the bytes B=i, G=16f, R=200, A=255 (index 7 transparent), then
+# EXTRA_BYTES bytes of a frame that never ends.
+raw_frames() {
+  "$lua" - "$@" <<'LUA'
+    local w, h, n, extra = tonumber(arg[1]), tonumber(arg[2]), tonumber(arg[3]), tonumber(arg[4] or 0)
+    local out = {}
+    for f = 0, n - 1 do
+      for i = 0, w * h - 1 do
+        out[#out + 1] = string.char(i, 16 * f, 200, i == 7 and 0 or 255)
+      end
+    end
+    out[#out + 1] = string.rep("\0", extra)
+    io.write(table.concat(out))
+LUA
+}
+
+# hex_words FILE: the file as little-endian words, AARRGGBB, one per line.
+hex_words() {
+  "$lua" - "$1" <<'LUA'
+    local data = io.open(arg[1], "rb"):read("*a")
+    for i = 1, #data - 3, 4 do
+      local b, g, r, a = data:byte(i, i + 3)
+      print(string.format("%02X%02X%02X%02X", a, r, g, b))
+    end
+LUA
+}
+
+case "$case_name" in
+image_exact)
+  # A 3x2 PNG with opaque, partly transparent and transparent pixels; the
+  # whole frame is offset, then row 1 alone through frame.row.
+  "$png_tool" make in.png 3 2 FF102030 80F00830 00123456 FF808080 FF0000F0 01050505
+  cat >fx.lua <<'LUA'
+assert(frame.width == 3 and frame.height == 2 and frame.index == 0, "frame fields")
+assert(frame.row(2) == nil and frame.row(-1) == nil and frame.row(0 / 0) == nil, "rows outside the frame")
+assert(frame.row(0) == frame.data, "row 0 is the first word")
+assert(not package.cpath:find(";"), "only the build's module directory is searched")
+assert(pelx04 == require("pelx04"))
+pelx04.mirtRGB(frame.data, frame.width, frame.height, 16, -16, 0, 0)
+pelx04.mirtRGB(frame.row(1), frame.width, 1, 0, 0, 100, 0)
+LUA
+  LUA_CPATH='/nonexistent/?.so' "$runner" fx.lua in.png -o result/out.png
+  "$png_tool" dump result/out.png >got.txt
+  printf '%s\n' "3 2" "FF201030 80FF0030 00123456" "FF9070E4 FF1000FF 01150069" >want.txt
+  cmp -s got.txt want.txt || fail "pixels: $(cat got.txt)"
+  [ "$(ls result)" = out.png ] || fail "stray files: $(ls result)"
+  ;;
+
+image_formats)
+  # BMP and TGA (alpha kept) read exactly; JPEG is lossy, so only its size.
+  printf 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 1, 2, 3, 0)\n' >fx.lua
+  for type in bmp tga; do
+    "$png_tool" make "in.$type" 2 1 FF102030 80405060
+    "$runner" fx.lua "in.$type" -o "$type.png"
+    "$png_tool" dump "$type.png" >got.txt
+    printf '%s\n' "2 1" "FF112233 80415263" >want.txt
+    cmp -s got.txt want.txt || fail "$type pixels: $(cat got.txt)"
+  done
+  "$png_tool" make in.jpg 3 2 FF102030 FF102030 FF102030 FF102030 FF102030 FF102030
+  "$runner" fx.lua in.jpg -o jpg.png
+  "$png_tool" dump jpg.png | head -n 1 | grep -qx "3 2" || fail "jpeg size"
+  ;;
+
+default_output)
+  # Without INPUT the test card is used, and the PNG goes to out/<script>.png.
+  cat >card_check.lua <<'LUA'
+assert(frame.width == 1920 and frame.height == 1080 and frame.index == 0)
+assert(frame.row(1079) ~= nil and frame.row(1080) == nil)
+print("script output goes to stdout in image mode")
+LUA
+  "$runner" card_check.lua >stdout.txt
+  grep -q "script output goes to stdout" stdout.txt || fail "script output missing"
+  "$png_tool" dump out/card_check.png | head -n 1 | grep -qx "1920 1080" || fail "card size"
+  # The card holds partial and zero alpha as well as opaque pixels.
+  "$png_tool" dump out/card_check.png | tail -n 1 | tr ' ' '\n' | cut -c1-2 | sort -u >alphas.txt
+  grep -qx 00 alphas.txt && grep -qx FF alphas.txt && grep -qx 80 alphas.txt || fail "card alpha"
+  ;;
+
+raw_pipe)
+  # Three 4x2 frames; the script adds 10 x index to red (clamped) and, on row
+  # 1 alone, 5 to blue. Transparent words pass unchanged.
+  cat >fx.lua <<'LUA'
+assert(frame.width == 4 and frame.height == 2)
+pelx04.mirtRGB(frame.data, frame.width, frame.height, 30 * frame.index, 0, 0, 0)
+pelx04.mirtRGB(frame.row(1), frame.width, 1, 0, 0, 5, 0)
+LUA
+  raw_frames 4 2 3 | "$runner" --raw 4x2 --quiet fx.lua >out.raw
+  hex_words out.raw >got.txt
+  : >want.txt
+  for f in 0 1 2; do
+    red=$(printf '%02X' $((200 + 30 * f > 255 ? 255 : 200 + 30 * f)))
+    green=$(printf '%02X' $((16 * f)))
+    for i in 0 1 2 3; do echo "FF$red${green}0$i" >>want.txt; done
+    for blue in 09 0A 0B; do echo "FF$red$green$blue" >>want.txt; done
+    echo "00C8${green}07" >>want.txt
+  done
+  cmp -s got.txt want.txt || { diff want.txt got.txt >&2; fail "raw words"; }
+  ;;
+
+raw_print_to_stderr)
+  # Whatever the script prints must not land among the frames.
+  printf 'print("frame", frame.index) io.write("written\\n")\n' >talk.lua
+  raw_frames 4 2 2 | "$runner" --raw 4x2 talk.lua >out.raw 2>err.txt
+  [ "$(wc -c <out.raw)" -eq 64 ] || fail "stdout holds $(wc -c <out.raw) bytes, not two frames"
+  grep -q "frame.1" err.txt || fail "print output missing from stderr"
+  raw_frames 4 2 2 >in.raw
+  cmp -s in.raw out.raw || fail "frames changed"
+  ;;
+
+script_error)
+  # A runtime error: file and line, non-zero exit, no output file at all.
+  printf '%s\n' 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 9, 9, 9, 0)' 'local t = nil' \
+    'local x = t.field' >bad.lua
+  mkdir result
+  expect_failure "bad.lua:3:" "$runner" bad.lua -o result/out.png
+  [ -z "$(ls result)" ] || fail "left behind: $(ls result)"
+  # A syntax error is reported before any frame is read.
+  printf 'local = 1\n' >syntax.lua
+  expect_failure "syntax.lua:1:" "$runner" syntax.lua -o result/out.png
+  # An error object that is not a string still fails cleanly.
+  printf 'error({})\n' >table_error.lua
+  expect_failure "table value" "$runner" table_error.lua -o result/out.png
+  [ -z "$(ls result)" ] || fail "left behind: $(ls result)"
+  # In raw mode the failing frame is named as well.
+  printf 'if frame.index == 1 then error("second frame") end\n' >raw_bad.lua
+  raw_frames 4 2 3 >in.raw
+  expect_failure "frame 1: raw_bad.lua:1: second frame" "$runner" --raw 4x2 raw_bad.lua <in.raw
+  ;;
+
+missing_files)
+  printf 'local unused = 1\n' >ok.lua
+  expect_failure "cannot open no_such_script.lua" "$runner" no_such_script.lua
+  expect_failure "cannot open 'no_such_image.png'" "$runner" ok.lua no_such_image.png -o o.png
+  echo "not an image at all" >text.png
+  expect_failure "cannot read 'text.png'" "$runner" ok.lua text.png -o o.png
+  printf 'GIF89a\001\000\001\000\000\000\000;' >tiny.gif
+  expect_failure "cannot read 'tiny.gif'" "$runner" ok.lua tiny.gif -o o.png
+  [ ! -e o.png ] || fail "output written for a failed input"
+  [ ! -e out ] || fail "default output written"
+  ;;
+
+short_frame)
+  # Two whole frames and 20 bytes of a third: the whole ones come out, then
+  # a failure that says where the stream ended.
+  printf 'local unused = 1\n' >ok.lua
+  raw_frames 4 2 2 20 >in.raw
+  expect_failure "ended inside frame 2: 20 of 32 bytes" "$runner" --raw 4x2 --quiet ok.lua <in.raw
+  [ "$(wc -c <out.txt)" -eq 64 ] || fail "whole frames not written"
+  # An empty stream is no frames and no error.
+  "$runner" --raw 4x2 ok.lua </dev/null >empty.raw || fail "empty input failed"
+  [ ! -s empty.raw ] || fail "output from empty input"
+  ;;
+
+bad_sizes)
+  printf 'local unused = 1\n' >ok.lua
+  for size in 0x5 5x0 4x x4 -4x2 4x-2 +4x2 4x2x1 4:2 " 4x2" abc 4x2.5 65536x65536 99999999999x1; do
+    if "$runner" --raw "$size" ok.lua </dev/null >out.txt 2>err.txt; then fail "size '$size' accepted"; fi
+    clean_failure --raw "$size"
+    grep -qF "bad frame size" err.txt || fail "size '$size': $(cat err.txt)"
+  done
+  ;;
+
+usage)
+  printf 'local unused = 1\n' >ok.lua
+  expect_failure "no script given" "$runner"
+  expect_failure "unknown option" "$runner" --frobnicate ok.lua
+  expect_failure "no INPUT or -o" "$runner" --raw 4x2 ok.lua extra.png
+  expect_failure "needs a value" "$runner" ok.lua -o
+  expect_failure "too many arguments" "$runner" ok.lua a.png b.png
+  "$runner" --help | grep -q "frame = {data, width, height, index, row(y)}" || fail "help"
+  ;;
+
+*) fail "unknown case" ;;
+esac
+echo "ok $case_name"

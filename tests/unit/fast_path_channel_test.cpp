@@ -1,0 +1,327 @@
+// The fast paths of the channel filters against their literal per-pixel
+// passes, at every instruction-set level this CPU has: all 2^24 colours, every
+// alpha, boundary parameters, and buffers with guard words of odd sizes and
+// misaligned starts.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/channel_offset.hpp"
+#include "filters/channel_swap.hpp"
+#include "filters/gamma.hpp"
+#include "filters/gradation.hpp"
+#include "filters/grey.hpp"
+#include "filters/posterize.hpp"
+#include "module/cpu_features.hpp"
+
+namespace pelx04 {
+namespace {
+
+using Pass = std::function<void(unsigned char*, std::uint32_t)>;
+
+struct Filter {
+    std::string name;
+    Pass reference, fast;
+};
+
+template <class P>
+Filter filterOf(std::string name, void (*reference)(unsigned char*, std::uint32_t, const P&),
+                void (*fast)(unsigned char*, std::uint32_t, const P&), const P& p) {
+    return {std::move(name), [reference, p](unsigned char* px, std::uint32_t n) { reference(px, n, p); },
+            [fast, p](unsigned char* px, std::uint32_t n) { fast(px, n, p); }};
+}
+
+std::vector<CpuLevel> levelsHere() {
+    std::vector<CpuLevel> levels;
+    for (CpuLevel l : {CpuLevel::portable, CpuLevel::sse2, CpuLevel::avx2}) {
+        if (l <= detectedCpuLevel()) levels.push_back(l);
+    }
+    return levels;
+}
+
+// Lifts any cap a failed check left behind.
+struct LevelCap {
+    explicit LevelCap(CpuLevel l) { limitCpuLevel(l); }
+    ~LevelCap() { limitCpuLevel(CpuLevel::avx2); }
+};
+
+unsigned char* bytesOf(std::vector<std::uint32_t>& words) { return reinterpret_cast<unsigned char*>(words.data()); }
+
+// Every colour once, alpha 255.
+const std::vector<std::uint32_t>& everyColour() {
+    static const std::vector<std::uint32_t> words = [] {
+        std::vector<std::uint32_t> w(1u << 24);
+        for (std::uint32_t c = 0; c < w.size(); ++c) w[c] = 0xFF000000u | c;
+        return w;
+    }();
+    return words;
+}
+
+// Every alpha (0, 1, partial, 255) under scattered colours.
+const std::vector<std::uint32_t>& everyAlpha() {
+    static const std::vector<std::uint32_t> words = [] {
+        std::vector<std::uint32_t> w(1u << 18);
+        std::mt19937 random(7);
+        for (std::uint32_t i = 0; i < w.size(); ++i) w[i] = (random() & 0xFFFFFFu) | (i & 0xFFu) << 24;
+        return w;
+    }();
+    return words;
+}
+
+// Reused between checks: a fresh 64 MiB vector for every parameter set would
+// spend the time in page faults.
+std::vector<std::uint32_t>& scratch(int which) {
+    static std::vector<std::uint32_t> buffers[2];
+    return buffers[which];
+}
+
+// Runs the reference once and each level's fast path on its own copy; reports
+// the first differing word.
+void expectSame(const Filter& f, const std::vector<std::uint32_t>& input, const char* inputName) {
+    std::vector<std::uint32_t>& expected = scratch(0);
+    std::vector<std::uint32_t>& got = scratch(1);
+    expected.assign(input.begin(), input.end());
+    f.reference(bytesOf(expected), static_cast<std::uint32_t>(input.size()));
+    for (CpuLevel level : levelsHere()) {
+        LevelCap cap(level);
+        got.assign(input.begin(), input.end());
+        f.fast(bytesOf(got), static_cast<std::uint32_t>(input.size()));
+        if (std::memcmp(got.data(), expected.data(), input.size() * 4u) == 0) continue;
+        std::size_t i = 0;
+        while (got[i] == expected[i]) ++i;
+        ADD_FAILURE() << f.name << " at " << cpuLevelName(level) << " on " << inputName << ": word " << std::hex
+                      << input[i] << " gives " << got[i] << ", the rule " << expected[i];
+    }
+}
+
+// The first `full` filters meet every colour; all of them meet every alpha.
+void sweep(const std::vector<Filter>& filters, std::size_t full) {
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+        if (i < full) expectSame(filters[i], everyColour(), "every colour");
+        expectSame(filters[i], everyAlpha(), "every alpha");
+    }
+}
+
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+
+std::vector<Filter> offsetFilters() {
+    std::vector<Filter> v;
+    const ChannelOffsetParams grid[] = {
+        {0, 0, 0, 0},        {10, -20, 300, -255}, {255, -255, 1, -1}, {kMax, kMin, 254, -254},
+        {-1, 1, 128, 0},     {0, 0, 0, 255},       {0, 0, 0, -254},    {kMin, kMax, -256, 256},
+    };
+    for (const auto& p : grid) {
+        v.push_back(filterOf("mirtRGB " + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
+                                 std::to_string(p.blue) + "," + std::to_string(p.alpha),
+                             &applyChannelOffsetReference, &applyChannelOffset, p));
+    }
+    return v;
+}
+
+std::vector<Filter> swapFilters() {
+    std::vector<Filter> v;
+    // Every mode with offsets that saturate both ways first, then plain.
+    for (std::int32_t mode : {0, 1, 2, 3, 4, 5, 6}) {
+        v.push_back(filterOf("mirtRGB2CONV " + std::to_string(mode) + " offsets", &applyChannelSwapReference,
+                             &applyChannelSwap, ChannelSwapParams{mode, 50, -100, 7}));
+    }
+    v.push_back(filterOf("mirtRGB2CONV extreme", &applyChannelSwapReference, &applyChannelSwap,
+                         ChannelSwapParams{1, kMax, kMin, 255}));
+    for (std::int32_t mode : {0, 1, 2, 3, 4, 5, 6, -1, kMax}) {
+        v.push_back(filterOf("mirtRGB2CONV " + std::to_string(mode), &applyChannelSwapReference, &applyChannelSwap,
+                             ChannelSwapParams{mode, 0, 0, 0}));
+    }
+    return v;
+}
+
+std::vector<Filter> gradationFilters() {
+    std::vector<Filter> v;
+    const std::int32_t grid[][4] = {
+        {64, 85, 64, 255}, {3, 7, 100, 255}, {7, 254, 128, 37}, {-5, kMax, kMin, 3},
+        {255, 256, 1, 2},  {1, 1, 1, 1},     {0, 2, -1, 0},     {256, 255, 255, 255}, {kMax, 1, 1, 1},
+    };
+    for (const auto& g : grid) {
+        const GradationParams p = gradationParams(g[0], g[1], g[2], g[3]);
+        v.push_back(filterOf("mirtGradation256 " + std::to_string(g[0]) + "," + std::to_string(g[1]) + "," +
+                                 std::to_string(g[2]) + "," + std::to_string(g[3]),
+                             &applyGradationReference, &applyGradation, p));
+    }
+    return v;
+}
+
+std::vector<Filter> posterizeFilters() {
+    std::vector<Filter> v;
+    const PosterizeArgs grid[] = {
+        {100, 0, 0, 0, 0},  {0, 3, -7, 255, 2}, {0, kMin, kMax, 0, 0}, {0, 0, 0, 0, 1},  {2, 0, 0, 0, 1},
+        {3, 0, 0, 0, 1},    {300, 0, 0, 0, 1},  {-3, 0, 0, 0, 1},      {1, 0, 0, 0, 0},  {64, 0, 0, 0, 0},
+        {0, 1, 64, 128, 0}, {-64, 0, 0, 0, 0},  {300, 0, 0, 0, 0},     {64, 0, 0, 0, 1}, {kMin, 0, 0, 0, 1},
+        {kMax, 0, 0, 0, 1},
+    };
+    for (const auto& a : grid) {
+        v.push_back(filterOf("mirtheitan " + std::to_string(a.common) + "," + std::to_string(a.red) + "," +
+                                 std::to_string(a.green) + "," + std::to_string(a.blue) + " mode " +
+                                 std::to_string(a.mode),
+                             &applyPosterizeReference, &applyPosterize, posterizeParams(a)));
+    }
+    return v;
+}
+
+std::vector<Filter> greyFilters() {
+    std::vector<Filter> v;
+    // Every mode with an offset and inversion first (mode 0 and 9 change
+    // nothing), then plain, then extremes.
+    const std::int32_t variants[][2] = {{50, 1}, {-20, 0}, {0, 0}, {kMax, 1}, {kMin, 2}, {-300, 1}};
+    for (const auto& o : variants) {
+        for (std::int32_t mode : {1, 2, 3, 4, 5, 6, 7, 8, 0, 9}) {
+            v.push_back(filterOf("mirtRGB2GRA mode " + std::to_string(mode) + " offset " + std::to_string(o[0]) +
+                                     " invert " + std::to_string(o[1]),
+                                 &applyGreyReference, &applyGrey, GreyParams{mode, o[0], o[1]}));
+        }
+    }
+    return v;
+}
+
+// Gamma's reference costs three pow calls a pixel: the full colour sweep takes
+// a few exponent sets, the rest run on every value of every channel.
+std::vector<Filter> gammaFilters(bool full) {
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<GammaParams> grid;
+    if (full) {
+        grid = {gammaParams({1000, 2.2, 1, 0.4545}), gammaParams({1000, 0, -1, nan}), GammaParams{0.45, -300, 1.0}};
+    } else {
+        grid = {gammaParams({1000, 1, 1, 1}),     gammaParams({1, 1e9, -1e9, 0.004}), gammaParams({-7, 3, 0.5, 100}),
+                GammaParams{inf, -inf, -0.0},      GammaParams{1e-300, 2.5, 0.01},     GammaParams{-0.01, 7.77, 0.99}};
+    }
+    std::vector<Filter> v;
+    for (const GammaParams& p : grid) {
+        v.push_back(filterOf("mirtGanma " + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
+                                 std::to_string(p.blue),
+                             &applyGammaReference, &applyGamma, p));
+    }
+    return v;
+}
+
+// Grids are ordered so that the sets most likely to catch a fault come first
+// and meet every colour; the rest meet every alpha, which keeps the suite
+// within seconds.
+TEST(FastPathChannel, OffsetEveryColour) { sweep(offsetFilters(), 6); }
+TEST(FastPathChannel, SwapEveryColour) { sweep(swapFilters(), 8); }
+TEST(FastPathChannel, GradationEveryColour) { sweep(gradationFilters(), 6); }
+TEST(FastPathChannel, PosterizeEveryColour) { sweep(posterizeFilters(), 8); }
+TEST(FastPathChannel, GreyEveryColour) { sweep(greyFilters(), 13); }
+TEST(FastPathChannel, GammaEveryColour) { sweep(gammaFilters(true), 2); }
+
+// Each channel takes every value (R, G) with B = R xor G, and every alpha: the
+// whole domain of a rule whose channels do not mix.
+TEST(FastPathChannel, GammaEveryChannelValue) {
+    std::vector<std::uint32_t> words(1u << 16);
+    for (std::uint32_t i = 0; i < words.size(); ++i) {
+        const std::uint32_t r = i >> 8, g = i & 0xFF;
+        words[i] = (i * 37u & 0xFFu) << 24 | r << 16 | g << 8 | (r ^ g);
+    }
+    for (const Filter& f : gammaFilters(false)) expectSame(f, words, "every channel value");
+}
+
+// Every divisor and step a channel can meet, and the first ones past 255.
+TEST(FastPathChannel, EveryDivisor) {
+    std::vector<std::uint32_t> words(256);
+    for (std::uint32_t v = 0; v < 256; ++v) words[v] = 0xFF000000u | v << 16 | (255 - v) << 8 | v;
+    for (std::int32_t d = 1; d <= 260; ++d) {
+        expectSame(filterOf("mirtGradation256 divisor " + std::to_string(d), &applyGradationReference, &applyGradation,
+                            gradationParams(d, 1, d, 255)),
+                   words, "every value");
+        expectSame(filterOf("mirtheitan step " + std::to_string(d), &applyPosterizeReference, &applyPosterize,
+                            posterizeParams({0, d, -d, d, 0})),
+                   words, "every value");
+    }
+}
+
+// Posterised grey depends on R + G + B alone: one colour for every sum, under
+// every step up to past the point (511) where all sums give 0.
+TEST(FastPathChannel, EveryGreyStep) {
+    std::vector<std::uint32_t> words(766);
+    for (std::uint32_t sum = 0; sum < 766; ++sum) {
+        const std::uint32_t r = sum < 255 ? sum : 255, g = sum - r < 255 ? sum - r : 255;
+        words[sum] = 0xFF000000u | r << 16 | g << 8 | (sum - r - g);
+    }
+    std::vector<std::int32_t> steps = {kMin, kMin + 1, -100000, 100000, kMax};
+    for (std::int32_t s = -520; s <= 520; ++s) steps.push_back(s);
+    for (std::int32_t s : steps) {
+        expectSame(filterOf("mirtheitan grey step " + std::to_string(s), &applyPosterizeReference, &applyPosterize,
+                            posterizeParams({s, 0, 0, 0, 1})),
+                   words, "every sum");
+    }
+}
+
+// Random words (an eighth transparent) between guard words that differ in the
+// two copies; a fast path may touch nothing past either end.
+TEST(FastPathChannel, GuardsAndTails) {
+    std::vector<Filter> filters;
+    for (auto list : {offsetFilters(), swapFilters(), gradationFilters(), posterizeFilters(), greyFilters()}) {
+        for (std::size_t i = 0; i < list.size(); i += 3) filters.push_back(list[i]);
+    }
+    filters.push_back(gammaFilters(false)[1]);
+    std::mt19937 random(11);
+    constexpr std::size_t guardWords = 16;
+    for (std::uint32_t size : {0u, 1u, 7u, 31u, 65u, 1920u * 1080u}) {
+        std::vector<std::uint32_t> input(size);
+        for (auto& w : input) {
+            w = random();
+            if ((w & 7u) == 0) w &= 0xFFFFFFu;
+        }
+        for (std::size_t misalign : {0u, 1u, 3u}) {
+            for (const Filter& f : filters) {
+                if (size > 65 && &f != &filters.front() && &f != &filters.back()) continue;
+                const std::size_t bytes = std::size_t{size} * 4u;
+                std::vector<unsigned char> ref(bytes + 8 * guardWords + 4, 0xA5), fast(bytes + 8 * guardWords + 4, 0x3C);
+                unsigned char* r = ref.data() + 4 * guardWords + misalign;
+                unsigned char* s = fast.data() + 4 * guardWords + misalign;
+                if (bytes > 0) {
+                    std::memcpy(r, input.data(), bytes);
+                    std::memcpy(s, input.data(), bytes);
+                }
+                const std::vector<unsigned char> refBefore = ref, fastBefore = fast;
+                f.reference(r, size);
+                for (CpuLevel level : levelsHere()) {
+                    LevelCap cap(level);
+                    fast = fastBefore;
+                    f.fast(s, size);
+                    EXPECT_EQ(std::memcmp(r, s, bytes), 0) << f.name << " size " << size << " misaligned " << misalign
+                                                           << " at " << cpuLevelName(level);
+                    EXPECT_EQ(std::memcmp(fast.data(), fastBefore.data(), 4 * guardWords + misalign), 0) << f.name;
+                    EXPECT_EQ(std::memcmp(s + bytes, fastBefore.data() + (s - fast.data()) + bytes,
+                                          fast.size() - bytes - static_cast<std::size_t>(s - fast.data())),
+                              0)
+                        << f.name << " wrote past the end, size " << size << " at " << cpuLevelName(level);
+                }
+                EXPECT_EQ(std::memcmp(ref.data(), refBefore.data(), 4 * guardWords + misalign), 0);
+            }
+        }
+    }
+}
+
+TEST(CpuFeatures, LimitLowersAndLifts) {
+    const CpuLevel top = detectedCpuLevel();
+    {
+        LevelCap cap(CpuLevel::portable);
+        EXPECT_EQ(cpuLevel(), CpuLevel::portable);
+    }
+    EXPECT_EQ(cpuLevel(), top);
+#if PELX04_X86
+    EXPECT_GE(top, CpuLevel::sse2);
+#else
+    EXPECT_EQ(top, CpuLevel::portable);
+#endif
+}
+
+}  // namespace
+}  // namespace pelx04

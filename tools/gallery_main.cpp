@@ -1,0 +1,161 @@
+// pelx04-gallery: lays out images made by the runner as labelled tiles on one
+// sheet, for the README. Each image is shrunk by box averaging and laid over a
+// checkerboard so that partial and zero alpha show.
+//
+//   pelx04-gallery OUTPUT COLUMNS TILE_WIDTH TITLE IMAGE LABEL [IMAGE LABEL...]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <stb_easy_font.h>
+#include <stb_image.h>
+
+#include "image_io.hpp"
+
+namespace {
+
+constexpr int margin = 12;
+constexpr int labelHeight = 26;
+constexpr int titleHeight = 40;
+constexpr int checkerSize = 8;
+constexpr unsigned char background = 32;
+
+struct Sheet {
+    int width;
+    int height;
+    std::vector<unsigned char> rgb;
+
+    void fill(int x0, int y0, int x1, int y1, unsigned char value) {
+        x0 = std::max(x0, 0);
+        y0 = std::max(y0, 0);
+        x1 = std::min(x1, width);
+        y1 = std::min(y1, height);
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                unsigned char* p = &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                                         static_cast<std::size_t>(x)) * 3];
+                p[0] = p[1] = p[2] = value;
+            }
+        }
+    }
+};
+
+// stb_easy_font gives quads for the strokes of each glyph; they are axis
+// aligned rectangles, so filling each one draws the text.
+void drawText(Sheet& sheet, int x, int y, int scale, const std::string& text, unsigned char value) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    static float vertices[4 * 4 * 4 * 600];
+    const int quads = stb_easy_font_print(0, 0, copy.data(), nullptr, vertices, sizeof vertices);
+    for (int q = 0; q < quads; ++q) {
+        const float* v = vertices + q * 16;
+        const int x0 = x + static_cast<int>(v[0] * static_cast<float>(scale));
+        const int y0 = y + static_cast<int>(v[1] * static_cast<float>(scale));
+        const int x1 = x + static_cast<int>(v[8] * static_cast<float>(scale));
+        const int y1 = y + static_cast<int>(v[9] * static_cast<float>(scale));
+        sheet.fill(x0, y0, x1, y1, value);
+    }
+}
+
+int textWidth(const std::string& text, int scale) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    return stb_easy_font_width(copy.data()) * scale;
+}
+
+// Box-averages the RGBA image into a tile of tileWidth x tileHeight with
+// premultiplied alpha, then lays it over a checkerboard.
+void drawTile(Sheet& sheet, int left, int top, int tileWidth, int tileHeight, const unsigned char* rgba, int width,
+              int height) {
+    for (int ty = 0; ty < tileHeight; ++ty) {
+        const int sy0 = ty * height / tileHeight;
+        const int sy1 = std::max(sy0 + 1, (ty + 1) * height / tileHeight);
+        for (int tx = 0; tx < tileWidth; ++tx) {
+            const int sx0 = tx * width / tileWidth;
+            const int sx1 = std::max(sx0 + 1, (tx + 1) * width / tileWidth);
+            double sum[3] = {0, 0, 0};
+            double alpha = 0;
+            for (int sy = sy0; sy < sy1; ++sy) {
+                for (int sx = sx0; sx < sx1; ++sx) {
+                    const unsigned char* p = rgba + (static_cast<std::size_t>(sy) * static_cast<std::size_t>(width) +
+                                                     static_cast<std::size_t>(sx)) * 4;
+                    const double a = p[3] / 255.0;
+                    for (int c = 0; c < 3; ++c) sum[c] += p[c] * a;
+                    alpha += a;
+                }
+            }
+            const double n = static_cast<double>((sy1 - sy0) * (sx1 - sx0));
+            const bool light = ((tx / checkerSize) + (ty / checkerSize)) % 2 == 0;
+            const double checker = light ? 204.0 : 140.0;
+            unsigned char* out = &sheet.rgb[(static_cast<std::size_t>(top + ty) * static_cast<std::size_t>(sheet.width) +
+                                             static_cast<std::size_t>(left + tx)) * 3];
+            for (int c = 0; c < 3; ++c) {
+                const double value = sum[c] / n + (1.0 - alpha / n) * checker;
+                out[c] = static_cast<unsigned char>(std::clamp(value + 0.5, 0.0, 255.0));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 7 || (argc - 5) % 2 != 0) {
+        std::fputs("usage: pelx04-gallery OUTPUT COLUMNS TILE_WIDTH TITLE IMAGE LABEL [IMAGE LABEL...]\n", stderr);
+        return 2;
+    }
+    const std::string output = argv[1];
+    const int columns = std::atoi(argv[2]);
+    const int tileWidth = std::atoi(argv[3]);
+    const std::string title = argv[4];
+    if (columns < 1 || tileWidth < 16) {
+        std::fputs("pelx04-gallery: bad COLUMNS or TILE_WIDTH\n", stderr);
+        return 2;
+    }
+
+    struct Image {
+        std::string label;
+        int width;
+        int height;
+        unsigned char* rgba;
+    };
+    std::vector<Image> images;
+    for (int i = 5; i + 1 < argc; i += 2) {
+        int w = 0, h = 0, n = 0;
+        unsigned char* rgba = stbi_load(argv[i], &w, &h, &n, 4);
+        if (rgba == nullptr) {
+            std::fprintf(stderr, "pelx04-gallery: cannot read '%s': %s\n", argv[i], stbi_failure_reason());
+            return 1;
+        }
+        images.push_back({argv[i + 1], w, h, rgba});
+    }
+
+    const int tileHeight = images[0].height * tileWidth / images[0].width;
+    const int count = static_cast<int>(images.size());
+    const int rows = (count + columns - 1) / columns;
+    Sheet sheet;
+    sheet.width = margin + columns * (tileWidth + margin);
+    sheet.height = titleHeight + rows * (labelHeight + tileHeight + margin) + margin;
+    sheet.rgb.assign(static_cast<std::size_t>(sheet.width) * static_cast<std::size_t>(sheet.height) * 3, background);
+
+    drawText(sheet, margin, 12, 2, title, 235);
+    for (int i = 0; i < count; ++i) {
+        const Image& image = images[static_cast<std::size_t>(i)];
+        const int left = margin + (i % columns) * (tileWidth + margin);
+        const int top = titleHeight + (i / columns) * (labelHeight + tileHeight + margin);
+        std::string label = image.label;
+        while (label.size() > 1 && textWidth(label, 2) > tileWidth) label.pop_back();
+        drawText(sheet, left, top + 6, 2, label, 225);
+        drawTile(sheet, left, top + labelHeight, tileWidth, tileHeight, image.rgba, image.width, image.height);
+        stbi_image_free(image.rgba);
+    }
+
+    std::string error;
+    if (!pelx04run::writePng(output, sheet.width, sheet.height, 3, sheet.rgb.data(), error)) {
+        std::fprintf(stderr, "pelx04-gallery: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
