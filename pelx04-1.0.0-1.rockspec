@@ -5,6 +5,7 @@ source = {
   url = "git+file://.",
 }
 description = {
+  license = "Proprietary",
   summary = "Colour and tone filters over 32-bit BGRA pixel buffers for Lua 5.1 hosts",
   detailed = [[
 pelx04 is a native Lua 5.1 module (PUC Lua 5.1 and LuaJIT) whose functions
@@ -13,7 +14,6 @@ channel offsets, gamma, gradation, posterisation, grey conversion, channel
 permutation, HSV and YPbPr adjustments, tone curves and histograms through a
 shared value table, and a picture store for blending frames.
 ]],
-  license = "Proprietary",
 }
 dependencies = {
   "lua >= 5.1, < 5.2",

@@ -395,6 +395,7 @@ void printSummary(const std::map<std::string, double>& ms, const std::vector<Cas
             target = "(per call, no frame)";
             met = true;
         }
+        if (!(t > 0)) continue;  // filtered out of this run
         std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c.label.c_str(), fixed(t, 3).c_str(),
                     fixed(lit, 2).c_str(), fixed(lit > 0 ? lit / t : 0, 1).c_str(),
                     fixed(floorMs > 0 ? t / floorMs : 0, 1).c_str(), *comp ? comp : "–",

@@ -18,4 +18,23 @@ std::uint32_t toneCurveFast(unsigned char* pixels, std::uint32_t count, const To
 void countHistogramFast(const unsigned char* pixels, std::uint32_t count, const HistogramParams& p,
                         std::uint64_t counts[256]);
 
+// The histogram entry of each pixel, 0..255: ofSum holds the brightness entry
+// of every R + G + B (made by the rule). A kernel fills entries[0..n) for the
+// first n pixels it has done and returns n.
+struct HistogramEntries {
+    std::int32_t mode;  // 0..3
+    std::uint8_t ofSum[766];
+};
+
+using HistogramEntriesFn = std::uint32_t (*)(const unsigned char*, std::uint32_t, const HistogramEntries&,
+                                             std::uint8_t*);
+
+namespace x86 {
+// Brightness entries as floor((R + G + B + 1) / 3): round(sum × 0.33333333)
+// is the nearest integer to sum / 3 (the factor lies 3.3e-9 below 1/3, far
+// less than the 1/6 by which sum / 3 misses every half), which is that.
+std::uint32_t histogramEntriesAvx2(const unsigned char* pixels, std::uint32_t count, const HistogramEntries& h,
+                                   std::uint8_t* entries);
+}  // namespace x86
+
 }  // namespace pelx04

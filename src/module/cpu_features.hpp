@@ -31,6 +31,14 @@ void limitCpuLevel(CpuLevel level);
 
 const char* cpuLevelName(CpuLevel level);
 
+// Adding a kernel: put it in src/<part>/x86/<name>_sse2.cpp or _avx2.cpp (the
+// build gives *_avx2.cpp files -mavx2 and nothing else), guard its body with
+// #if PELX04_X86, declare it in namespace x86 beside the portable kernel, and
+// pick it in the filter's applyXxx with pickKernel. Such a file must not call
+// inline functions of shared headers (pixel.hpp and the like): the copy the
+// linker keeps could be the one compiled with -mavx2, and would then run on
+// CPUs without it. Its helpers go in an unnamed namespace.
+//
 // The kernel for the current level: the best one at or below it that exists.
 // A null pointer marks a level without its own kernel (or not built here).
 template <class Kernel>

@@ -268,7 +268,7 @@ TEST(FastPathColour, GuardsAndTails) {
     for (std::uint32_t size : {0u, 1u, 7u, 31u, 65u, 1920u * 1080u}) {
         std::vector<std::uint32_t> input(size);
         for (auto& w : input) {
-            w = random();
+            w = static_cast<std::uint32_t>(random());
             if ((w & 7u) == 0) w &= 0xFFFFFFu;
         }
         for (std::size_t misalign : {0u, 1u, 3u}) {

@@ -102,10 +102,13 @@ inline __m256d saturationOf(__m128i numerator, __m128i denominator) {
 inline __m128i pixelBack(const double* c, const double* saturation, const double* value) {
     const __m256d s = _mm256_broadcast_sd(saturation), v = _mm256_broadcast_sd(value);
     const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d x = _mm256_sub_pd(one, _mm256_mul_pd(s, _mm256_load_pd(c)));
+    const __m256d x = _mm256_sub_pd(one, _mm256_mul_pd(s, _mm256_loadu_pd(c)));
     return _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_mul_pd(x, v), _mm256_set1_pd(255.0)));
 }
 
+// Every load and store here is the unaligned form, the kernel's tables and
+// its stack arrays included: some Windows toolchains give locals less than
+// their declared 32-byte alignment.
 template <HsvSaturationRule rule>
 std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKernel& k) {
     const std::uint32_t whole = count & ~7u;
@@ -119,27 +122,21 @@ std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKerne
         const __m256i top = _mm256_max_epi32(r, _mm256_max_epi32(g, b));
         const __m256i delta = _mm256_sub_epi32(top, _mm256_min_epi32(r, _mm256_min_epi32(g, b)));
         if (k.roundedHue) {
-            // Scalar loads through the stack beat three gathers here.
-            alignas(32) std::int32_t rounded[24];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(rounded), r);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(rounded + 8), g);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(rounded + 16), b);
-            for (std::int32_t& c : rounded) c = k.channel[c];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(hue),
-                               hueOf(_mm256_load_si256(reinterpret_cast<const __m256i*>(rounded)),
-                                     _mm256_load_si256(reinterpret_cast<const __m256i*>(rounded + 8)),
-                                     _mm256_load_si256(reinterpret_cast<const __m256i*>(rounded + 16))));
+            const __m256i rq = _mm256_i32gather_epi32(k.channel, r, 4);
+            const __m256i gq = _mm256_i32gather_epi32(k.channel, g, 4);
+            const __m256i bq = _mm256_i32gather_epi32(k.channel, b, 4);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(hue), hueOf(rq, gq, bq));
         } else {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(hue), hueOf(r, g, b));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(hue), hueOf(r, g, b));
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(max), top);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(max), top);
         const __m256i numerator = _mm256_mullo_epi32(delta, splat(255));
         const __m256i denominator = _mm256_max_epi32(top, splat(1));
         const __m256d low = saturationOf(_mm256_castsi256_si128(numerator), _mm256_castsi256_si128(denominator));
         const __m256d high =
             saturationOf(_mm256_extracti128_si256(numerator, 1), _mm256_extracti128_si256(denominator, 1));
-        _mm256_store_pd(saturation, _mm256_mul_pd(changedSaturation<rule>(low, k), scale));
-        _mm256_store_pd(saturation + 4, _mm256_mul_pd(changedSaturation<rule>(high, k), scale));
+        _mm256_storeu_pd(saturation, _mm256_mul_pd(changedSaturation<rule>(low, k), scale));
+        _mm256_storeu_pd(saturation + 4, _mm256_mul_pd(changedSaturation<rule>(high, k), scale));
 
         __m128i back[8];
         for (int j = 0; j < 8; ++j) back[j] = pixelBack(k.back[hue[j]], saturation + j, k.value + max[j]);

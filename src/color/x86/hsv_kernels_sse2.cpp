@@ -65,7 +65,7 @@ inline __m128d limitComponent(__m128d x) {
 // Two table entries by the truncated lanes of x (0..255).
 inline __m128d lookUp(const double* table, __m128d x) {
     alignas(16) std::int32_t index[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_cvttpd_epi32(x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(index), _mm_cvttpd_epi32(x));
     return _mm_set_pd(table[index[1]], table[index[0]]);
 }
 
@@ -91,11 +91,13 @@ inline __m128d changedSaturation(__m128d s, const HsvKernel& k) {
 inline __m128i pixelBack(const double* c, const double* saturation, const double* value) {
     const __m128d s = _mm_load1_pd(saturation), v = _mm_load1_pd(value);
     const __m128d one = _mm_set1_pd(1.0), c255 = _mm_set1_pd(255.0);
-    const __m128d bg = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(s, _mm_load_pd(c))), v), c255);
-    const __m128d rs = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(s, _mm_load_pd(c + 2))), v), c255);
+    const __m128d bg = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(s, _mm_loadu_pd(c))), v), c255);
+    const __m128d rs = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(s, _mm_loadu_pd(c + 2))), v), c255);
     return _mm_unpacklo_epi64(_mm_cvttpd_epi32(bg), _mm_cvttpd_epi32(rs));
 }
 
+// Every load and store here is the unaligned form: 32-bit Windows keeps its
+// stack at 4 bytes, and a local's declared alignment is not always honoured.
 template <HsvSaturationRule rule>
 std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKernel& k) {
     const std::uint32_t whole = count & ~3u;
@@ -112,26 +114,26 @@ std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKerne
         const __m128i top = maxOf(r, maxOf(g, b));
         const __m128i delta = _mm_sub_epi32(top, minOf(r, minOf(g, b)));
         if (k.roundedHue) {
-            _mm_store_si128(reinterpret_cast<__m128i*>(channel), r);
-            _mm_store_si128(reinterpret_cast<__m128i*>(channel + 4), g);
-            _mm_store_si128(reinterpret_cast<__m128i*>(channel + 8), b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(channel), r);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(channel + 4), g);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(channel + 8), b);
             for (std::int32_t& c : channel) c = k.channel[c];
-            _mm_store_si128(reinterpret_cast<__m128i*>(hue),
-                            hueOf(_mm_load_si128(reinterpret_cast<const __m128i*>(channel)),
-                                  _mm_load_si128(reinterpret_cast<const __m128i*>(channel + 4)),
-                                  _mm_load_si128(reinterpret_cast<const __m128i*>(channel + 8))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hue),
+                            hueOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(channel)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(channel + 4)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(channel + 8))));
         } else {
-            _mm_store_si128(reinterpret_cast<__m128i*>(hue), hueOf(r, g, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hue), hueOf(r, g, b));
         }
-        _mm_store_si128(reinterpret_cast<__m128i*>(max), top);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(max), top);
         // (delta × 255) / max; a grey divides 0 by max, or by 1 for black.
         const __m128i numerator = _mm_sub_epi32(_mm_slli_epi32(delta, 8), delta);
         const __m128i denominator = maxOf(top, splat(1));
         const __m128d low = _mm_div_pd(_mm_cvtepi32_pd(numerator), _mm_cvtepi32_pd(denominator));
         const __m128d high = _mm_div_pd(_mm_cvtepi32_pd(_mm_srli_si128(numerator, 8)),
                                         _mm_cvtepi32_pd(_mm_srli_si128(denominator, 8)));
-        _mm_store_pd(saturation, _mm_mul_pd(changedSaturation<rule>(low, k), scale));
-        _mm_store_pd(saturation + 2, _mm_mul_pd(changedSaturation<rule>(high, k), scale));
+        _mm_storeu_pd(saturation, _mm_mul_pd(changedSaturation<rule>(low, k), scale));
+        _mm_storeu_pd(saturation + 2, _mm_mul_pd(changedSaturation<rule>(high, k), scale));
 
         __m128i back[4];
         for (int j = 0; j < 4; ++j) back[j] = pixelBack(k.back[hue[j]], saturation + j, k.value + max[j]);

@@ -212,9 +212,15 @@ struct ShuffleTable {
     __m256i low[8], high[8];
 };
 
-void fillShuffleTable(ShuffleTable& s, const std::uint32_t* words, int shift) {
+// Returns false for a table that maps every value to itself, whose lookup the
+// pass then leaves out.
+bool fillShuffleTable(ShuffleTable& s, const std::uint32_t* words, int shift) {
     alignas(32) std::uint8_t bytes[256];
-    for (int v = 0; v < 256; ++v) bytes[v] = static_cast<std::uint8_t>(words[v] >> shift);
+    bool identity = true;
+    for (int v = 0; v < 256; ++v) {
+        bytes[v] = static_cast<std::uint8_t>(words[v] >> shift);
+        identity = identity && bytes[v] == v;
+    }
     for (int k = 0; k < 8; ++k) {
         alignas(32) std::uint8_t low[32], high[32];
         for (int j = 0; j < 16; ++j) {
@@ -226,6 +232,7 @@ void fillShuffleTable(ShuffleTable& s, const std::uint32_t* words, int shift) {
         s.low[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(low));
         s.high[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(high));
     }
+    return !identity;
 }
 
 inline __m256i lookUp(const ShuffleTable& s, __m256i index) {
@@ -249,9 +256,9 @@ inline __m256i lookUp(const ShuffleTable& s, __m256i index) {
 // Alpha stays; transparent pixels keep their colour bytes.
 std::uint32_t tablesAvx2(unsigned char* pixels, std::uint32_t count, const WordTables& t) {
     ShuffleTable blue, green, red;
-    fillShuffleTable(blue, t.fromBlue, 0);
-    fillShuffleTable(green, t.fromGreen, 8);
-    fillShuffleTable(red, t.fromRed, 16);
+    const bool mapBlue = fillShuffleTable(blue, t.fromBlue, 0);
+    const bool mapGreen = fillShuffleTable(green, t.fromGreen, 8);
+    const bool mapRed = fillShuffleTable(red, t.fromRed, 16);
     const __m256i sort = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
                                           13, 2, 6, 10, 14, 3, 7, 11, 15);
     const std::uint32_t whole = count & ~31u;
@@ -266,9 +273,9 @@ std::uint32_t tablesAvx2(unsigned char* pixels, std::uint32_t count, const WordT
         const __m256i b = _mm256_unpacklo_epi64(t0, t2), g = _mm256_unpackhi_epi64(t0, t2);
         const __m256i r = _mm256_unpacklo_epi64(t1, t3), a = _mm256_unpackhi_epi64(t1, t3);
         const __m256i clear = _mm256_cmpeq_epi8(a, _mm256_setzero_si256());
-        const __m256i nb = _mm256_blendv_epi8(lookUp(blue, b), b, clear);
-        const __m256i ng = _mm256_blendv_epi8(lookUp(green, g), g, clear);
-        const __m256i nr = _mm256_blendv_epi8(lookUp(red, r), r, clear);
+        const __m256i nb = mapBlue ? _mm256_blendv_epi8(lookUp(blue, b), b, clear) : b;
+        const __m256i ng = mapGreen ? _mm256_blendv_epi8(lookUp(green, g), g, clear) : g;
+        const __m256i nr = mapRed ? _mm256_blendv_epi8(lookUp(red, r), r, clear) : r;
         const __m256i u0 = _mm256_unpacklo_epi32(nb, ng), u1 = _mm256_unpackhi_epi32(nb, ng);
         const __m256i u2 = _mm256_unpacklo_epi32(nr, a), u3 = _mm256_unpackhi_epi32(nr, a);
         storePixels(p, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(u0, u2), sort));
