@@ -172,7 +172,7 @@ std::vector<Case> cases() {
     for (int mode = 0; mode <= 7; ++mode) {
         const ToneCurveParams p{mode};
         c.push_back({"mirtToneCurve mode " + std::to_string(mode), "mirtToneCurve", {double(mode)},
-                     mode == 7 ? Kind::grey : Kind::channel,
+                     Kind::channel,
                      literalPass([p](std::uint32_t w) { return toneCurvePixel(w, p); })});
     }
     {

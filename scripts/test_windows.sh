@@ -99,6 +99,11 @@ unset DISPLAY WAYLAND_DISPLAY LUA_INIT
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
 note "starting wine (a new prefix takes a while)"
+# One server for this prefix, kept up until the end: a client that starts
+# while the previous client's server is shutting down loses its connection.
+mkdir -p "$WINEPREFIX"
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -p
 "$wine" "$win/lua.exe" -e "io.write('')" >/dev/null 2>&1 || true
 
 out="$work/out"

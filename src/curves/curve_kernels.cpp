@@ -1,5 +1,7 @@
 #include "curves/curve_kernels.hpp"
 
+#include <cstring>
+
 #include "filters/channel_kernels.hpp"
 
 namespace pelx04 {
@@ -13,6 +15,10 @@ inline std::uint32_t colourWithSum(int sum) {
     return packWord(255, r, g, sum - r - g);
 }
 
+std::uint32_t alphaBySumPortable(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a) {
+    return sumTablePortable(pixels, count, a.sums);
+}
+
 }  // namespace
 
 // Modes 0 to 6 change each colour channel on its own: tables made by the rule.
@@ -21,10 +27,19 @@ inline std::uint32_t colourWithSum(int sum) {
 std::uint32_t toneCurveFast(unsigned char* pixels, std::uint32_t count, const ToneCurveParams& p) {
     const auto rule = [&p](std::uint32_t word) { return toneCurvePixel(word, p); };
     if (p.mode == 7) {
-        SumTable t;
-        for (int sum = 0; sum < 766; ++sum) t.bits[sum] = rule(colourWithSum(sum)) & 0xFF000000u;
-        t.keep = 0x00FFFFFFu;
-        return pickKernel<SumKernelFn>(&sumTablePortable, nullptr, PELX04_X86_KERNEL(x86::sumTableAvx2))(pixels, count, t);
+        // The rule's index is round(sum × 0.3333333), which is (sum + 1) / 3;
+        // the table says whether it holds, so the byte-table kernel is used
+        // only where it gives the rule's words.
+        AlphaBySum a;
+        for (int sum = 0; sum < 766; ++sum) a.sums.bits[sum] = rule(colourWithSum(sum)) & 0xFF000000u;
+        a.sums.keep = 0x00FFFFFFu;
+        for (int i = 0; i < 256; ++i) a.alpha[i] = static_cast<std::uint8_t>(a.sums.bits[3 * i] >> 24);
+        a.byThird = true;
+        for (int sum = 0; sum < 766; ++sum) {
+            a.byThird = a.byThird && a.sums.bits[sum] == std::uint32_t{a.alpha[(sum + 1) / 3]} << 24;
+        }
+        return pickKernel<AlphaKernelFn>(&alphaBySumPortable, nullptr, PELX04_X86_KERNEL(x86::alphaBySumAvx2))(pixels,
+                                                                                                             count, a);
     }
     if (p.mode < 0 || p.mode > 7) return count;
     WordTables t;
@@ -64,7 +79,7 @@ void countHistogramFast(const unsigned char* pixels, std::uint32_t count, const 
     }
     const HistogramEntriesFn entriesOf =
         pickKernel<HistogramEntriesFn>(&histogramEntriesPortable, nullptr, PELX04_X86_KERNEL(x86::histogramEntriesAvx2));
-    // Each sub-count sees at most half of a 32-bit pixel count, plus one.
+    // Each sub-count sees at most a 32-bit pixel count (sub[0] takes whole runs).
     constexpr int ways = 2;
     std::uint32_t sub[ways][256] = {};
     constexpr std::uint32_t run = 1024;
@@ -75,9 +90,20 @@ void countHistogramFast(const unsigned char* pixels, std::uint32_t count, const 
         for (std::uint32_t i = entriesOf(first, n, h, entries); i < n; ++i) {
             entries[i] = static_cast<std::uint8_t>(histogramPixel(loadWord(first, i), p));
         }
+        // Eight equal entries in a row (flat areas, ramps that saturate) are
+        // counted at once.
         std::uint32_t i = 0;
-        for (; i + ways <= n; i += ways) {
-            for (int k = 0; k < ways; ++k) ++sub[k][entries[i + static_cast<std::uint32_t>(k)]];
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t eight;
+            std::memcpy(&eight, entries + i, sizeof eight);
+            const std::uint8_t lead = entries[i];
+            if (eight == lead * 0x0101010101010101ull) {
+                sub[0][lead] += 8;
+                continue;
+            }
+            for (std::uint32_t k = 0; k < 8; k += ways) {
+                for (int w = 0; w < ways; ++w) ++sub[w][entries[i + k + static_cast<std::uint32_t>(w)]];
+            }
         }
         for (; i < n; ++i) ++sub[0][entries[i]];
     }

@@ -69,18 +69,29 @@ inline std::int32_t lumaValue(int r, int g, int b, std::int32_t mode) {
     return roundNonNegative((0.299 * r + 0.587 * g) + 0.114 * b);
 }
 
-inline std::int32_t greyBase(std::uint32_t word, std::int32_t mode) {
+template <int Mode>
+inline std::int32_t greyBase(std::uint32_t word) {
     const int r = channelR(word), g = channelG(word), b = channelB(word);
-    switch (mode) {
+    switch (Mode) {
         case 1: return r;
         case 2: return g;
         case 3: return b;
         case 4: return (r + g + b) / 3;
         case 5:
-        case 6: return lumaValue(r, g, b, mode);
+        case 6: return lumaValue(r, g, b, Mode);
         case 7: return r > g ? (r > b ? r : b) : (g > b ? g : b);
         default: return r < g ? (r < b ? r : b) : (g < b ? g : b);
     }
+}
+
+template <int Mode>
+std::uint32_t greyPass(unsigned char* pixels, std::uint32_t count, const std::uint32_t finish[256]) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = loadWord(pixels, i);
+        if (isTransparent(word)) continue;
+        storeWord(pixels, i, (word & 0xFF000000u) | finish[greyBase<Mode>(word) & 0xFF]);
+    }
+    return count;
 }
 
 }  // namespace
@@ -95,12 +106,16 @@ std::uint32_t greyPortable(unsigned char* pixels, std::uint32_t count, const Gre
         v ^= k.flip;
         finish[t] = static_cast<std::uint32_t>(v) * 0x010101u;
     }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t word = loadWord(pixels, i);
-        if (isTransparent(word)) continue;
-        storeWord(pixels, i, (word & 0xFF000000u) | finish[greyBase(word, k.mode) & 0xFF]);
+    switch (k.mode) {
+        case 1: return greyPass<1>(pixels, count, finish);
+        case 2: return greyPass<2>(pixels, count, finish);
+        case 3: return greyPass<3>(pixels, count, finish);
+        case 4: return greyPass<4>(pixels, count, finish);
+        case 5: return greyPass<5>(pixels, count, finish);
+        case 6: return greyPass<6>(pixels, count, finish);
+        case 7: return greyPass<7>(pixels, count, finish);
+        default: return greyPass<8>(pixels, count, finish);
     }
-    return count;
 }
 
 std::uint32_t greyStepsPortable(unsigned char* pixels, std::uint32_t count, const GreySteps& t) {

@@ -35,8 +35,9 @@ inline void fillSeparableTables(WordTables& t, Rule rule) {
 }
 
 // Saturating byte offsets in memory order B, G, R, A: a byte v becomes
-// max(min(v + add, 255) - sub, 0), which is v + offset clamped to 0..255 when at
-// most one of add and sub is non-zero and both are the offset's size capped at 255.
+// max(min(v + add, 255) − sub, 0). With add the offset's size capped at 255
+// when it is positive and sub the same when it is negative (setByteOffset),
+// that is v + offset clamped to 0..255 for every byte v.
 struct ByteOffsets {
     std::uint8_t add[4], sub[4];
 };
@@ -105,6 +106,16 @@ struct SumTable {
     std::uint32_t keep;
 };
 
+// Alpha set from R + G + B: sums.bits[sum] holds the new alpha (keep leaves
+// the colour). When byThird is set, sums.bits[sum] is alpha[(sum + 1) / 3] << 24
+// for every sum (checked when the table is made), and a kernel may use that
+// 256-entry form instead.
+struct AlphaBySum {
+    SumTable sums;
+    std::uint8_t alpha[256];
+    bool byThird;
+};
+
 // Round half away from zero of a non-negative double below 2^31, without a
 // library call: x − trunc(x) is exact there, so comparing it with 0.5 decides
 // exactly as std::round does.
@@ -119,6 +130,7 @@ using SwapKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const Swap
 using BandKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const BandKernel&);
 using GreyKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const GreyKernel&);
 using SumKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const SumTable&);
+using AlphaKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const AlphaBySum&);
 using GreyStepsKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const GreySteps&);
 
 // Portable kernels: every pixel, any target. The ones with a description other
@@ -146,6 +158,7 @@ std::uint32_t tablesAvx2(unsigned char* pixels, std::uint32_t count, const WordT
 std::uint32_t greyStepsSse2(unsigned char* pixels, std::uint32_t count, const GreySteps& k);
 std::uint32_t greyStepsAvx2(unsigned char* pixels, std::uint32_t count, const GreySteps& k);
 std::uint32_t sumTableAvx2(unsigned char* pixels, std::uint32_t count, const SumTable& t);
+std::uint32_t alphaBySumAvx2(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a);
 }  // namespace x86
 
 }  // namespace pelx04

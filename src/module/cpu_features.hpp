@@ -5,10 +5,13 @@
 // the portable kernels.
 #pragma once
 
+// A build may define PELX04_X86=0 to try the portable configuration on x86.
+#ifndef PELX04_X86
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define PELX04_X86 1
 #else
 #define PELX04_X86 0
+#endif
 #endif
 
 namespace pelx04 {

@@ -12,9 +12,10 @@ struct FrameSize {
     bool refused;         // the call must touch nothing
 };
 
-// Width and height are truncated toward zero. A negative or non-finite side, or
-// a product that does not fit in 32 bits, is refused: the count would wrap and
-// the pass would silently work on the wrong pixels.
+// Width and height are truncated toward zero (-0.5 is a side of 0). A side of
+// -1 or less, NaN or infinite, a side of 2^32 or more, or a product that does
+// not fit in 32 bits, is refused: taken modulo 2^32 the count would wrap, and
+// the pass would run past the buffer or silently work on the wrong pixels.
 FrameSize frameSize(double width, double height);
 
 // A null buffer with pixels to visit, or a buffer known to hold fewer bytes than

@@ -28,15 +28,16 @@ extern "C" int luaopen_pelx04(lua_State* L);
 namespace {
 
 const char* const functionNames[] = {
-    "daytime",   "mirtRGB",          "mirtCVSave",   "mirtToneCurve", "mirtToneCurveHSV", "mirtHSV",
-    "mirtHistgram", "mirtYPbPr",     "mirtGradation256", "mirtMixPict0", "mirtMixPict1", "mirtheitan",
-    "mirtRGB2GRA", "mirtRGB2CONV",   "mirtGanma",    "mirtHsvHeitan", "mirtOgtoHsv",
+    "daytime",      "mirtRGB",      "mirtCVSave",       "mirtToneCurve", "mirtToneCurveHSV", "mirtHSV",
+    "mirtHistgram", "mirtYPbPr",    "mirtGradation256", "mirtMixPict0",  "mirtMixPict1",     "mirtheitan",
+    "mirtRGB2GRA",  "mirtRGB2CONV", "mirtGanma",        "mirtHsvHeitan", "mirtOgtoHsv",
 };
 constexpr int functionCount = 17;
 constexpr int maxArguments = 12;
 constexpr int maxPushed = maxArguments + 2;  // a frame may pass the count by two
 
 constexpr double inf = std::numeric_limits<double>::infinity();
+// clang-format off
 const double hostileNumbers[] = {
     std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 2.9, -2.9,
     2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0, 9223372036854775808.0, -9223372036854775808.0,
@@ -44,6 +45,7 @@ const double hostileNumbers[] = {
     255.0, 256.0, -255.0, 359.0, 360.0, -360.0, 720.5, 2073600.0, 2073601.0, 1920.0, 1080.0,
     0.00392156862, 1e9, -1e9, 8421505.0, 2147483392.0, -2147483393.0,
 };
+// clang-format on
 const char* const numericStrings[] = {"12", "0x10", "nan", "inf", "-inf", "1e300", " 3 ", "-1", "2073601", "", "abc"};
 
 // Buffers other than frames hold opaque words (0xC3C3C3C3), so that a pass
@@ -59,10 +61,19 @@ public:
     Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     bool exhausted() const { return pos_ >= size_; }
-    std::uint32_t u16() { return byte() | static_cast<std::uint32_t>(byte()) << 8; }
-    std::uint32_t u32() { return u16() | u16() << 16; }
+    // Little-endian; each read is its own statement, as the order of operands
+    // is unspecified.
+    std::uint32_t u16() {
+        const std::uint32_t low = byte();
+        return low | static_cast<std::uint32_t>(byte()) << 8;
+    }
+    std::uint32_t u32() {
+        const std::uint32_t low = u16();
+        return low | u16() << 16;
+    }
     double rawDouble() {
-        std::uint64_t bits = u32() | static_cast<std::uint64_t>(u32()) << 32;
+        const std::uint64_t low = u32();
+        const std::uint64_t bits = low | static_cast<std::uint64_t>(u32()) << 32;
         double d;
         std::memcpy(&d, &bits, sizeof d);
         return d;
@@ -95,10 +106,13 @@ struct LightBlocks {
 std::size_t blockBytes(Reader& in) {
     switch (in.byte() % 8) {
         case 0: return 0;
-        case 1: return in.byte() % 4;                   // less than one pixel
-        case 2: return in.byte() * 4u;                  // whole pixels
-        case 3: return in.u16();                        // any size
-        case 4: return in.u16() % 4096u * 4u + in.byte() % 4u;
+        case 1: return in.byte() % 4;   // less than one pixel
+        case 2: return in.byte() * 4u;  // whole pixels
+        case 3: return in.u16();        // any size
+        case 4: {
+            const std::size_t words = in.u16() % 4096u;
+            return words * 4u + in.byte() % 4u;  // whole pixels and a few bytes
+        }
         case 5: return storePixels * 4u + (in.byte() % 2u) * 4u;  // the store, and one pixel more
         default: return in.byte() % 64u * 4u;
     }
@@ -109,8 +123,8 @@ std::size_t blockBytes(Reader& in) {
 int raiseError(lua_State* L) { return luaL_error(L, "metamethod reached"); }
 void setHostileMetatable(lua_State* L) {
     // No __gc: collection must not raise.
-    static const char* const events[] = {"__index", "__newindex", "__len", "__call", "__tostring", "__eq",
-                                         "__lt",    "__le",       "__concat", "__add", "__unm"};
+    static const char* const events[] = {"__index", "__newindex", "__len",    "__call", "__tostring", "__eq",
+                                         "__lt",    "__le",       "__concat", "__add",  "__unm"};
     lua_newtable(L);
     for (const char* event : events) {
         lua_pushcfunction(L, raiseError);
@@ -119,17 +133,15 @@ void setHostileMetatable(lua_State* L) {
     lua_setmetatable(L, -2);
 }
 
-struct Frame {
-    double width, height;
-};
-
 // Pushes one argument (or three, for a frame) and returns how many it pushed.
 int pushArgument(lua_State* L, Reader& in, LightBlocks& light, bool& lightFirst, std::size_t& lightBytes,
                  int position) {
     switch (in.byte() % 15) {
         case 0: lua_pushnil(L); return 1;
         case 1: lua_pushboolean(L, in.byte() & 1); return 1;
-        case 2: lua_pushnumber(L, hostileNumbers[in.byte() % (sizeof hostileNumbers / sizeof *hostileNumbers)]); return 1;
+        case 2:
+            lua_pushnumber(L, hostileNumbers[in.byte() % (sizeof hostileNumbers / sizeof *hostileNumbers)]);
+            return 1;
         case 3: lua_pushnumber(L, static_cast<std::int8_t>(in.byte())); return 1;
         case 4: lua_pushnumber(L, static_cast<std::int32_t>(in.u32())); return 1;
         case 5: lua_pushnumber(L, in.rawDouble()); return 1;
@@ -141,7 +153,9 @@ int pushArgument(lua_State* L, Reader& in, LightBlocks& light, bool& lightFirst,
             lua_pushlstring(L, text, n);
             return 1;
         }
-        case 8: lua_pushstring(L, numericStrings[in.byte() % (sizeof numericStrings / sizeof *numericStrings)]); return 1;
+        case 8:
+            lua_pushstring(L, numericStrings[in.byte() % (sizeof numericStrings / sizeof *numericStrings)]);
+            return 1;
         case 9:
             lua_newtable(L);
             if (in.byte() & 1) {
@@ -150,9 +164,7 @@ int pushArgument(lua_State* L, Reader& in, LightBlocks& light, bool& lightFirst,
                 setHostileMetatable(L);
             }
             return 1;
-        case 10:
-            lua_pushcfunction(L, raiseError);
-            return 1;
+        case 10: lua_pushcfunction(L, raiseError); return 1;
         case 11: {
             const std::size_t bytes = blockBytes(in);
             const bool hostile = in.byte() & 1;
@@ -205,9 +217,7 @@ int pushArgument(lua_State* L, Reader& in, LightBlocks& light, bool& lightFirst,
             lua_pushnumber(L, height + fraction);
             return 3;
         }
-        default:
-            lua_pushstring(L, "");
-            return 1;
+        default: lua_pushstring(L, ""); return 1;
     }
 }
 
