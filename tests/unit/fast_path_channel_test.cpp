@@ -4,15 +4,13 @@
 // misaligned starts.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "fast_path_harness.hpp"
 #include "filters/channel_offset.hpp"
 #include "filters/channel_swap.hpp"
 #include "filters/gamma.hpp"
@@ -24,93 +22,7 @@
 namespace pelx04 {
 namespace {
 
-using Pass = std::function<void(unsigned char*, std::uint32_t)>;
-
-struct Filter {
-    std::string name;
-    Pass reference, fast;
-};
-
-template <class P>
-Filter filterOf(std::string name, void (*reference)(unsigned char*, std::uint32_t, const P&),
-                void (*fast)(unsigned char*, std::uint32_t, const P&), const P& p) {
-    return {std::move(name), [reference, p](unsigned char* px, std::uint32_t n) { reference(px, n, p); },
-            [fast, p](unsigned char* px, std::uint32_t n) { fast(px, n, p); }};
-}
-
-std::vector<CpuLevel> levelsHere() {
-    std::vector<CpuLevel> levels;
-    for (CpuLevel l : {CpuLevel::portable, CpuLevel::sse2, CpuLevel::avx2}) {
-        if (l <= detectedCpuLevel()) levels.push_back(l);
-    }
-    return levels;
-}
-
-// Lifts any cap a failed check left behind.
-struct LevelCap {
-    explicit LevelCap(CpuLevel l) { limitCpuLevel(l); }
-    ~LevelCap() { limitCpuLevel(CpuLevel::avx2); }
-};
-
-unsigned char* bytesOf(std::vector<std::uint32_t>& words) { return reinterpret_cast<unsigned char*>(words.data()); }
-
-// Every colour once, alpha 255.
-const std::vector<std::uint32_t>& everyColour() {
-    static const std::vector<std::uint32_t> words = [] {
-        std::vector<std::uint32_t> w(1u << 24);
-        for (std::uint32_t c = 0; c < w.size(); ++c) w[c] = 0xFF000000u | c;
-        return w;
-    }();
-    return words;
-}
-
-// Every alpha (0, 1, partial, 255) under scattered colours.
-const std::vector<std::uint32_t>& everyAlpha() {
-    static const std::vector<std::uint32_t> words = [] {
-        std::vector<std::uint32_t> w(1u << 18);
-        std::mt19937 random(7);
-        for (std::uint32_t i = 0; i < w.size(); ++i) w[i] = (random() & 0xFFFFFFu) | (i & 0xFFu) << 24;
-        return w;
-    }();
-    return words;
-}
-
-// Reused between checks: a fresh 64 MiB vector for every parameter set would
-// spend the time in page faults.
-std::vector<std::uint32_t>& scratch(int which) {
-    static std::vector<std::uint32_t> buffers[2];
-    return buffers[which];
-}
-
-// Runs the reference once and each level's fast path on its own copy; reports
-// the first differing word.
-void expectSame(const Filter& f, const std::vector<std::uint32_t>& input, const char* inputName) {
-    std::vector<std::uint32_t>& expected = scratch(0);
-    std::vector<std::uint32_t>& got = scratch(1);
-    expected.assign(input.begin(), input.end());
-    f.reference(bytesOf(expected), static_cast<std::uint32_t>(input.size()));
-    for (CpuLevel level : levelsHere()) {
-        LevelCap cap(level);
-        got.assign(input.begin(), input.end());
-        f.fast(bytesOf(got), static_cast<std::uint32_t>(input.size()));
-        if (std::memcmp(got.data(), expected.data(), input.size() * 4u) == 0) continue;
-        std::size_t i = 0;
-        while (got[i] == expected[i]) ++i;
-        ADD_FAILURE() << f.name << " at " << cpuLevelName(level) << " on " << inputName << ": word " << std::hex
-                      << input[i] << " gives " << got[i] << ", the rule " << expected[i];
-    }
-}
-
-// The first `full` filters meet every colour; all of them meet every alpha.
-void sweep(const std::vector<Filter>& filters, std::size_t full) {
-    for (std::size_t i = 0; i < filters.size(); ++i) {
-        if (i < full) expectSame(filters[i], everyColour(), "every colour");
-        expectSame(filters[i], everyAlpha(), "every alpha");
-    }
-}
-
-constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+using namespace fastpath;
 
 std::vector<Filter> offsetFilters() {
     std::vector<Filter> v;
@@ -119,9 +31,8 @@ std::vector<Filter> offsetFilters() {
         {-1, 1, 128, 0},     {0, 0, 0, 255},       {0, 0, 0, -254},    {kMin, kMax, -256, 256},
     };
     for (const auto& p : grid) {
-        v.push_back(filterOf("mirtRGB " + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-                                 std::to_string(p.blue) + "," + std::to_string(p.alpha),
-                             &applyChannelOffsetReference, &applyChannelOffset, p));
+        v.push_back(filterOf("mirtRGB " + joined({p.red, p.green, p.blue, p.alpha}), &applyChannelOffsetReference,
+                             &applyChannelOffset, p));
     }
     return v;
 }
@@ -150,9 +61,8 @@ std::vector<Filter> gradationFilters() {
     };
     for (const auto& g : grid) {
         const GradationParams p = gradationParams(g[0], g[1], g[2], g[3]);
-        v.push_back(filterOf("mirtGradation256 " + std::to_string(g[0]) + "," + std::to_string(g[1]) + "," +
-                                 std::to_string(g[2]) + "," + std::to_string(g[3]),
-                             &applyGradationReference, &applyGradation, p));
+        v.push_back(filterOf("mirtGradation256 " + joined({g[0], g[1], g[2], g[3]}), &applyGradationReference,
+                             &applyGradation, p));
     }
     return v;
 }
@@ -166,8 +76,7 @@ std::vector<Filter> posterizeFilters() {
         {kMax, 0, 0, 0, 1},
     };
     for (const auto& a : grid) {
-        v.push_back(filterOf("mirtheitan " + std::to_string(a.common) + "," + std::to_string(a.red) + "," +
-                                 std::to_string(a.green) + "," + std::to_string(a.blue) + " mode " +
+        v.push_back(filterOf("mirtheitan " + joined({a.common, a.red, a.green, a.blue}) + " mode " +
                                  std::to_string(a.mode),
                              &applyPosterizeReference, &applyPosterize, posterizeParams(a)));
     }
@@ -262,51 +171,13 @@ TEST(FastPathChannel, EveryGreyStep) {
     }
 }
 
-// Random words (an eighth transparent) between guard words that differ in the
-// two copies; a fast path may touch nothing past either end.
+// Every third set of each filter and one of gamma's between guard words; the
+// full frame goes to the first and the last.
 TEST(FastPathChannel, GuardsAndTails) {
-    std::vector<Filter> filters;
-    for (auto list : {offsetFilters(), swapFilters(), gradationFilters(), posterizeFilters(), greyFilters()}) {
-        for (std::size_t i = 0; i < list.size(); i += 3) filters.push_back(list[i]);
-    }
+    std::vector<Filter> filters =
+        sampled({offsetFilters(), swapFilters(), gradationFilters(), posterizeFilters(), greyFilters()}, 3);
     filters.push_back(gammaFilters(false)[1]);
-    std::mt19937 random(11);
-    constexpr std::size_t guardWords = 16;
-    for (std::uint32_t size : {0u, 1u, 7u, 31u, 65u, 1920u * 1080u}) {
-        std::vector<std::uint32_t> input(size);
-        for (auto& w : input) {
-            w = random();
-            if ((w & 7u) == 0) w &= 0xFFFFFFu;
-        }
-        for (std::size_t misalign : {0u, 1u, 3u}) {
-            for (const Filter& f : filters) {
-                if (size > 65 && &f != &filters.front() && &f != &filters.back()) continue;
-                const std::size_t bytes = std::size_t{size} * 4u;
-                std::vector<unsigned char> ref(bytes + 8 * guardWords + 4, 0xA5), fast(bytes + 8 * guardWords + 4, 0x3C);
-                unsigned char* r = ref.data() + 4 * guardWords + misalign;
-                unsigned char* s = fast.data() + 4 * guardWords + misalign;
-                if (bytes > 0) {
-                    std::memcpy(r, input.data(), bytes);
-                    std::memcpy(s, input.data(), bytes);
-                }
-                const std::vector<unsigned char> refBefore = ref, fastBefore = fast;
-                f.reference(r, size);
-                for (CpuLevel level : levelsHere()) {
-                    LevelCap cap(level);
-                    fast = fastBefore;
-                    f.fast(s, size);
-                    EXPECT_EQ(std::memcmp(r, s, bytes), 0) << f.name << " size " << size << " misaligned " << misalign
-                                                           << " at " << cpuLevelName(level);
-                    EXPECT_EQ(std::memcmp(fast.data(), fastBefore.data(), 4 * guardWords + misalign), 0) << f.name;
-                    EXPECT_EQ(std::memcmp(s + bytes, fastBefore.data() + (s - fast.data()) + bytes,
-                                          fast.size() - bytes - static_cast<std::size_t>(s - fast.data())),
-                              0)
-                        << f.name << " wrote past the end, size " << size << " at " << cpuLevelName(level);
-                }
-                EXPECT_EQ(std::memcmp(ref.data(), refBefore.data(), 4 * guardWords + misalign), 0);
-            }
-        }
-    }
+    expectGuarded(filters, 11, [&filters](std::size_t n, std::size_t) { return n == 0 || n + 1 == filters.size(); });
 }
 
 TEST(CpuFeatures, LimitLowersAndLifts) {
