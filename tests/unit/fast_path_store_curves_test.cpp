@@ -129,8 +129,11 @@ TEST(FastPathStore, KeepCopiesTheWordsAsTheyLie) {
 }
 
 // Every pair of channel values (frame, store) in every channel, alpha pairs
-// (0, 0) included, then random words with an odd tail, under ratios that
-// round at halves, leave 0..1, or are not finite.
+// (0, 0) included, then an odd tail of random words, some of them pairs of
+// transparent words with colours a blend would change, under ratios that round
+// at halves, leave 0..1, are subnormal, or are not finite. Consecutive ratios
+// differ, so a pass that kept what it worked out for one ratio and reused it
+// for the next would be caught.
 TEST(FastPathStore, BlendEveryChannelPair) {
     std::vector<std::uint32_t> frame(65536 + 37), store(frame.size());
     for (std::uint32_t i = 0; i < 65536; ++i) {
@@ -140,12 +143,14 @@ TEST(FastPathStore, BlendEveryChannelPair) {
     std::mt19937 random(13);
     auto next = [&random] { return static_cast<std::uint32_t>(random()); };
     for (std::size_t i = 65536; i < frame.size(); ++i) {
-        frame[i] = next();
+        frame[i] = i % 2 ? next() : next() & 0xFFFFFFu;
         store[i] = i % 3 ? next() : next() & 0xFFFFFFu;
     }
     std::copy(store.begin(), store.end(), pictureStore);
     const double inf = std::numeric_limits<double>::infinity();
-    for (double ratio : {0.0, 1.0, 0.5, 0.25, 0.3, 1.0 / 3.0, -0.5, 1.5, 2.0, 1e300, -1e300, inf, -inf, 0.999999}) {
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    for (double ratio : {0.0, 1.0, 0.5, 0.25, 0.3, 1.0 / 3.0, -0.5, -1.0, 1.5, 2.0, 1e300, -1e300, inf, -inf,
+                         0.999999, tiny, -tiny, 0.5}) {
         expectSame(blendFilter(ratio), frame, "every channel pair");
     }
 }
