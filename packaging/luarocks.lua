@@ -1,3 +1,8 @@
+-- The LuaRocks package of pelx04: `luarocks make` builds the module with CMake
+-- from this checkout and installs pelx04.so into the tree's lib/lua/5.1.
+-- LuaRocks takes it only under the name pelx04-<version>.rockspec, so
+-- scripts/luarocks_make.sh writes that copy into build-rocks/ and runs
+-- luarocks make on it from the top of the checkout.
 rockspec_format = "3.0"
 package = "pelx04"
 version = "1.0.0-1"
