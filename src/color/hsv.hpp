@@ -74,6 +74,22 @@ inline void scaledHsvToRgb(double hue, double saturation, double value, std::int
     hsvToRgb(hue, saturation * 0.00392156862, value * 0.00392156862, r, g, b);
 }
 
+// A changed saturation or value stays on the 0..255 scale; it need not be a
+// whole number.
+inline double limitToHsvScale(double x) {
+    if (x < 0.0) return 0.0;
+    if (x > 255.0) return 255.0;
+    return x;
+}
+
+// The scaled way back to a pixel word: channels clamped, the pixel's own alpha
+// kept.
+inline std::uint32_t hsvToWord(int alpha, double hue, double saturation, double value) {
+    std::int32_t r, g, b;
+    scaledHsvToRgb(hue, saturation, value, r, g, b);
+    return packWord(alpha, clampChannel(r), clampChannel(g), clampChannel(b));
+}
+
 // A shifted hue back onto the circle: remainder by 360 with the sign of the
 // sum, then 360 added while negative. The sum is formed in 64 bits, so shifts
 // of any size wrap instead of overflowing.

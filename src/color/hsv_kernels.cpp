@@ -31,17 +31,15 @@ inline std::int32_t hueOf(std::int32_t r, std::int32_t g, std::int32_t b) {
     return hue < 0 ? hue + 360 : hue;
 }
 
-inline double limitComponent(double x) { return x < 0.0 ? 0.0 : (x > 255.0 ? 255.0 : x); }
-
 // The saturation s' of the way back. s lies in 0..255, so every index is
 // 0..255 (a divisor of at least 1 keeps round(s / divisor) there too).
 template <HsvSaturationRule rule>
 inline double changedSaturation(double s, const HsvKernel& k) {
     switch (rule) {
-        case HsvSaturationRule::add: return limitComponent(s + k.addend);
-        case HsvSaturationRule::table: return limitComponent(s + k.offsets[static_cast<std::int32_t>(s)]);
+        case HsvSaturationRule::add: return limitToHsvScale(s + k.addend);
+        case HsvSaturationRule::table: return limitToHsvScale(s + k.offsets[static_cast<std::int32_t>(s)]);
         case HsvSaturationRule::band:
-            return limitComponent(s + k.offsets[static_cast<std::int32_t>(roundHalfAwaySmall(s / k.divisor))]);
+            return limitToHsvScale(s + k.offsets[static_cast<std::int32_t>(roundHalfAwaySmall(s / k.divisor))]);
         case HsvSaturationRule::step: return roundHalfAwaySmall(s / k.divisor) * k.divisor;
     }
     return s;

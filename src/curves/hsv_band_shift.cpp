@@ -29,7 +29,7 @@ void applyHsvBandShift(unsigned char* pixels, std::uint32_t count, const HsvBand
             k.rule = HsvSaturationRule::band;
             k.divisor = p.width;
             break;
-        case 2: setValueMap(k, [&p](double v) { return clampHsvComponent(v + valueTable[bandEntry(v, p)]); }); break;
+        case 2: setValueMap(k, [&p](double v) { return limitToHsvScale(v + valueTable[bandEntry(v, p)]); }); break;
         default: break;
     }
     runHsvKernel(pixels, count, k, [&p](std::uint32_t word) { return hsvBandShiftPixel(word, p); });

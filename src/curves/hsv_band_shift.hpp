@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "color/hsv.hpp"
-#include "curves/hsv_component.hpp"
 #include "curves/value_table.hpp"
 #include "module/pixel.hpp"
 
@@ -55,8 +54,8 @@ inline std::uint32_t hsvBandShiftPixel(std::uint32_t word, const HsvBandShiftPar
     rgbToHsv(channelR(word), channelG(word), channelB(word), h, s, v);
     switch (p.component) {
         case 0: h = wrapHue(std::int64_t{truncateToInt32(h)} + valueTable[bandEntry(h, p)]); break;
-        case 1: s = clampHsvComponent(s + valueTable[bandEntry(s, p)]); break;
-        case 2: v = clampHsvComponent(v + valueTable[bandEntry(v, p)]); break;
+        case 1: s = limitToHsvScale(s + valueTable[bandEntry(s, p)]); break;
+        case 2: v = limitToHsvScale(v + valueTable[bandEntry(v, p)]); break;
         default: break;
     }
     return hsvToWord(channelA(word), h, s, v);

@@ -22,7 +22,7 @@ void applyHsvToneCurve(unsigned char* pixels, std::uint32_t count, const HsvTone
             k.rule = HsvSaturationRule::table;
             break;
         case 2:
-            setValueMap(k, [](double v) { return clampHsvComponent(v + valueTable[truncateToInt32(v)]); });
+            setValueMap(k, [](double v) { return limitToHsvScale(v + valueTable[truncateToInt32(v)]); });
             break;
         default: break;
     }

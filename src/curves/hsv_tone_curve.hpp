@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "color/hsv.hpp"
-#include "curves/hsv_component.hpp"
 #include "curves/value_table.hpp"
 #include "module/pixel.hpp"
 
@@ -29,8 +28,8 @@ inline std::uint32_t hsvToneCurvePixel(std::uint32_t word, const HsvToneCurvePar
             h = wrapHue(std::int64_t{k} + valueTable[k]);
             break;
         }
-        case 1: s = clampHsvComponent(s + valueTable[truncateToInt32(s)]); break;
-        case 2: v = clampHsvComponent(v + valueTable[truncateToInt32(v)]); break;
+        case 1: s = limitToHsvScale(s + valueTable[truncateToInt32(s)]); break;
+        case 2: v = limitToHsvScale(v + valueTable[truncateToInt32(v)]); break;
         default: break;
     }
     return hsvToWord(channelA(word), h, s, v);

@@ -49,9 +49,7 @@ inline std::uint32_t hsvPosterizePixel(std::uint32_t word, const HsvPosterizePar
     double hq, unusedSaturation, unusedValue;
     rgbToHsv(rq, gq, bq, hq, unusedSaturation, unusedValue);
     const double hue = wrapHue(static_cast<std::int64_t>(hq) + p.hue);
-    std::int32_t ro, go, bo;
-    scaledHsvToRgb(hue, sq, vq, ro, go, bo);
-    return packWord(channelA(word), clampChannel(ro), clampChannel(go), clampChannel(bo));
+    return hsvToWord(channelA(word), hue, sq, vq);
 }
 
 void applyHsvPosterize(unsigned char* pixels, std::uint32_t count, const HsvPosterizeParams& p);

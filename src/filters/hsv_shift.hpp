@@ -13,14 +13,6 @@ struct HsvShiftParams {
     std::int32_t hue, saturation, value;
 };
 
-// Saturation and value are limited on their 0..255 scale before the way back;
-// they need not be whole numbers.
-inline double limitToHsvScale(double x) {
-    if (x < 0.0) return 0.0;
-    if (x > 255.0) return 255.0;
-    return x;
-}
-
 // The hue sum is formed in 64 bits, so a shift near the ends of the 32-bit
 // range still lands on the circle. Even with every shift 0 the pixel goes
 // through the conversion and back, and its largest channel drops by one.
@@ -30,9 +22,7 @@ inline std::uint32_t hsvShiftPixel(std::uint32_t word, const HsvShiftParams& p) 
     const double hue = wrapHue(static_cast<std::int64_t>(h) + p.hue);
     const double saturation = limitToHsvScale(s + p.saturation);
     const double value = limitToHsvScale(v + p.value);
-    std::int32_t r, g, b;
-    scaledHsvToRgb(hue, saturation, value, r, g, b);
-    return packWord(channelA(word), clampChannel(r), clampChannel(g), clampChannel(b));
+    return hsvToWord(channelA(word), hue, saturation, value);
 }
 
 void applyHsvShift(unsigned char* pixels, std::uint32_t count, const HsvShiftParams& p);
