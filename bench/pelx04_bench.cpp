@@ -40,8 +40,8 @@
 #include "filters/hsv_shift.hpp"
 #include "filters/posterize.hpp"
 #include "filters/ypbpr_adjust.hpp"
-#include "module/cpu_features.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/cpu_features.hpp"
+#include "core/pixel_pass.hpp"
 #include "store/picture_blend.hpp"
 #include "store/picture_store.hpp"
 

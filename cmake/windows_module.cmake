@@ -1,6 +1,6 @@
 # Windows bits of the pelx04 module, included by src/CMakeLists.txt: the module
 # links against the host's lua51.dll through an import library made from
-# src/module/lua51.def, so building needs no Windows Lua.
+# src/lua/lua51.def, so building needs no Windows Lua.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PELX04_DLLTOOL_MACHINE i386:x86-64)
 else()
@@ -10,7 +10,7 @@ if(NOT CMAKE_DLLTOOL)
   find_program(CMAKE_DLLTOOL NAMES dlltool REQUIRED)
 endif()
 
-set(PELX04_LUA_DEF ${CMAKE_CURRENT_SOURCE_DIR}/module/lua51.def)
+set(PELX04_LUA_DEF ${CMAKE_CURRENT_SOURCE_DIR}/lua/lua51.def)
 set(PELX04_LUA_IMPLIB ${CMAKE_CURRENT_BINARY_DIR}/liblua51.dll.a)
 add_custom_command(OUTPUT ${PELX04_LUA_IMPLIB}
   COMMAND ${CMAKE_DLLTOOL} -m ${PELX04_DLLTOOL_MACHINE} --input-def ${PELX04_LUA_DEF}
@@ -23,7 +23,7 @@ add_library(pelx04_lua51 INTERFACE)
 target_link_libraries(pelx04_lua51 INTERFACE ${PELX04_LUA_IMPLIB})
 add_dependencies(pelx04_lua51 pelx04_lua51_implib)
 
-# After the core on the link line, so the core's Lua calls resolve against it.
+# After the Lua layer on the link line, so its calls resolve against it.
 target_link_libraries(pelx04 PRIVATE pelx04_lua51)
 set_property(TARGET pelx04 APPEND PROPERTY LINK_DEPENDS ${PELX04_LUA_IMPLIB})
 # Only the dllexport'ed luaopen_pelx04 goes into the export table, never

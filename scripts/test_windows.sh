@@ -49,11 +49,11 @@ for arch in x64 x86; do
   note "building pelx04.dll ($arch)"
   log="$work/build-mingw-$arch.log"
   built=0
-  { cmake --preset "mingw-$arch" && cmake --build --preset "mingw-$arch" --target pelx04_core; } >"$log" 2>&1 || built=1
+  { cmake --preset "mingw-$arch" && cmake --build --preset "mingw-$arch" --target pelx04_lua; } >"$log" 2>&1 || built=1
   [ $built -ne 0 ] || cmake --build --preset "mingw-$arch" >>"$log" 2>&1 || built=1
   [ $built -eq 0 ] || tail -n 30 "$log"
   result $built "mingw-$arch build"
-  rc=0; tests/windows/dll_tables_test.sh "$triplet" "$root/build-mingw-$arch" src/module/lua51.def || rc=$?
+  rc=0; tests/windows/dll_tables_test.sh "$triplet" "$root/build-mingw-$arch" src/lua/lua51.def || rc=$?
   result $rc "DLL tables ($arch)"
 done
 rc=0; tests/windows/no_x87_test.sh "$root/build-mingw-x86" || rc=$?

@@ -18,9 +18,9 @@
 #include <cstdint>
 
 #include "color/hsv.hpp"
-#include "module/cpu_features.hpp"
-#include "module/pixel.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/cpu_features.hpp"
+#include "core/pixel.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

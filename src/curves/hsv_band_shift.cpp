@@ -1,7 +1,7 @@
 #include "curves/hsv_band_shift.hpp"
 
 #include "color/hsv_kernels.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

@@ -6,7 +6,7 @@
 
 #include "color/hsv.hpp"
 #include "curves/value_table.hpp"
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -1,7 +1,7 @@
 #include "curves/tone_curve.hpp"
 
 #include "curves/curve_kernels.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "curves/value_table.hpp"
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -1,6 +1,6 @@
 // Fast passes shared by the channel filters. Each filter turns its parameters
 // into one of the kernel descriptions below, once per call, and its applyXxx
-// picks the kernel for the CPU level (module/cpu_features.hpp). A kernel
+// picks the kernel for the CPU level (core/cpu_features.hpp). A kernel
 // rewrites visible pixels only, processes whole vectors, and returns how many
 // pixels it has done; the caller finishes the rest with the filter's literal
 // per-pixel rule, so no vector ever overlaps the end of the buffer.
@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "module/cpu_features.hpp"
-#include "module/pixel.hpp"
+#include "core/cpu_features.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -1,7 +1,7 @@
 #include "filters/gradation.hpp"
 
 #include "filters/channel_kernels.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -1,7 +1,7 @@
 #include "filters/hsv_posterize.hpp"
 
 #include "color/hsv_kernels.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "color/hsv.hpp"
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -1,7 +1,7 @@
 #include "filters/ypbpr_adjust.hpp"
 
 #include "filters/ypbpr_kernels.hpp"
-#include "module/pixel_pass.hpp"
+#include "core/pixel_pass.hpp"
 
 namespace pelx04 {
 

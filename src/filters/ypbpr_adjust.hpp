@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "color/ypbpr.hpp"
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

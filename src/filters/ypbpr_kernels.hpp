@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 namespace pelx04 {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 namespace pelx04 {
 

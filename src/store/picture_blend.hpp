@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "module/pixel.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

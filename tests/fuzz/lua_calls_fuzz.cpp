@@ -21,7 +21,7 @@
 
 #include <lua.hpp>
 
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 extern "C" int luaopen_pelx04(lua_State* L);
 

@@ -4,7 +4,7 @@
 # Lua functions that the Windows import list names.
 set -eu
 module="$1"
-def="$(dirname "$0")/../../src/module/lua51.def"
+def="$(dirname "$0")/../../src/lua/lua51.def"
 passed=0
 
 exports=$(nm -D --defined-only "$module" | awk '{print $3}')

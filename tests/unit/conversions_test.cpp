@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "module/frame_size.hpp"
-#include "module/pixel.hpp"
+#include "lua/frame_size.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 namespace {

@@ -17,7 +17,7 @@
 #include "filters/gradation.hpp"
 #include "filters/grey.hpp"
 #include "filters/posterize.hpp"
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 namespace pelx04 {
 namespace {

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "curves/value_table.hpp"
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 namespace pelx04 {
 namespace fastpath {

@@ -3,7 +3,7 @@
 // with -mavx2.
 #include "curves/curve_kernels.hpp"
 
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 #if PELX04_X86
 #include <immintrin.h>

@@ -3,7 +3,7 @@
 // multiply-add would change the sum).
 #include "store/blend_kernels.hpp"
 
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 #if PELX04_X86
 #include <immintrin.h>

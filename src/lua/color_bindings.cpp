@@ -2,8 +2,8 @@
 #include "filters/hsv_posterize.hpp"
 #include "filters/hsv_shift.hpp"
 #include "filters/ypbpr_adjust.hpp"
-#include "module/bindings.hpp"
-#include "module/lua_args.hpp"
+#include "lua/bindings.hpp"
+#include "lua/lua_args.hpp"
 
 namespace pelx04 {
 

@@ -1,5 +1,5 @@
-#include "module/bindings.hpp"
-#include "module/local_time.hpp"
+#include "lua/bindings.hpp"
+#include "lua/local_time.hpp"
 
 namespace pelx04 {
 

@@ -4,8 +4,8 @@
 #include "curves/hsv_tone_curve.hpp"
 #include "curves/table_access.hpp"
 #include "curves/tone_curve.hpp"
-#include "module/bindings.hpp"
-#include "module/lua_args.hpp"
+#include "lua/bindings.hpp"
+#include "lua/lua_args.hpp"
 
 namespace pelx04 {
 

@@ -1,6 +1,6 @@
 // Lua entry points of the picture store.
-#include "module/bindings.hpp"
-#include "module/lua_args.hpp"
+#include "lua/bindings.hpp"
+#include "lua/lua_args.hpp"
 #include "store/picture_blend.hpp"
 #include "store/picture_keep.hpp"
 

@@ -1,4 +1,4 @@
-#include "module/local_time.hpp"
+#include "lua/local_time.hpp"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
-#include "module/lua_args.hpp"
+#include "lua/lua_args.hpp"
 
 #include <cstddef>
 
-#include "module/frame_size.hpp"
-#include "module/pixel.hpp"
+#include "lua/frame_size.hpp"
+#include "core/pixel.hpp"
 
 namespace pelx04 {
 

@@ -5,8 +5,8 @@
 #include "filters/gradation.hpp"
 #include "filters/grey.hpp"
 #include "filters/posterize.hpp"
-#include "module/bindings.hpp"
-#include "module/lua_args.hpp"
+#include "lua/bindings.hpp"
+#include "lua/lua_args.hpp"
 
 namespace pelx04 {
 

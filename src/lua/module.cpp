@@ -1,7 +1,7 @@
 // The module's only exported symbol and the table of functions it registers.
 #include <lua.hpp>
 
-#include "module/bindings.hpp"
+#include "lua/bindings.hpp"
 
 #ifdef _WIN32
 #define PELX04_EXPORT extern "C" __declspec(dllexport)

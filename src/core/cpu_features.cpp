@@ -1,4 +1,4 @@
-#include "module/cpu_features.hpp"
+#include "core/cpu_features.hpp"
 
 namespace pelx04 {
 namespace {

@@ -1,4 +1,4 @@
-#include "module/frame_size.hpp"
+#include "lua/frame_size.hpp"
 
 #include <cmath>
 

@@ -1,0 +1,47 @@
+#!/bin/sh
+# The library is built bottom up: core/ under everything, the subsystems over
+# it, and lua/ alone on top. Each folder of src/ may include only the folders
+# listed for it below, and nothing under lua/ may see the Lua headers, so a
+# kernel stays testable and benchmarkable without Lua. A folder that is not in
+# the list fails too: a new subsystem has to say where it stands.
+set -eu
+src="$(dirname "$0")/../../src"
+failed=0
+
+allowed() {
+  case "$1" in
+    core)    echo "core" ;;
+    color)   echo "core color" ;;
+    filters) echo "core color filters" ;;
+    curves)  echo "core color filters curves" ;;
+    store)   echo "core store" ;;
+    lua)     echo "core color filters curves store lua" ;;
+    *)       echo "" ;;
+  esac
+}
+
+for dir in "$src"/*/; do
+  layer=$(basename "$dir")
+  ok=$(allowed "$layer")
+  if [ -z "$ok" ]; then
+    echo "src/$layer: not a known layer (add it to $(basename "$0"))"; continue
+  fi
+  for file in $(find "$dir" -name '*.cpp' -o -name '*.hpp' -o -name '*.h' -o -name '*.c'); do
+    grep -oE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"][^>"]+[>"]' "$file" |
+      sed -E 's/.*[<"]([^>"]+)[>"]/\1/' | while read -r target; do
+        case "$target" in
+          lua.hpp|lua.h|lauxlib.h|lualib.h|luaconf.h)
+            [ "$layer" = lua ] || echo "${file#"$src"/}: includes <$target> below the Lua layer" ;;
+          */*)
+            folder=${target%%/*}
+            case " $ok " in *" $folder "*) ;; *) echo "${file#"$src"/}: includes $target" ;; esac ;;
+        esac
+      done
+  done
+done >"${TMPDIR:-/tmp}/include_layers.$$"
+crossings=$(wc -l <"${TMPDIR:-/tmp}/include_layers.$$")
+cat "${TMPDIR:-/tmp}/include_layers.$$"
+rm -f "${TMPDIR:-/tmp}/include_layers.$$"
+failed=$((failed + crossings))
+if [ "$failed" -ne 0 ]; then echo "$failed include(s) cross a layer"; exit 1; fi
+echo "include layers: clean"
