@@ -149,8 +149,8 @@ TEST(FastPathStore, BlendEveryChannelPair) {
     std::copy(store.begin(), store.end(), pictureStore);
     const double inf = std::numeric_limits<double>::infinity();
     const double tiny = std::numeric_limits<double>::denorm_min();
-    for (double ratio : {0.0, 1.0, 0.5, 0.25, 0.3, 1.0 / 3.0, -0.5, -1.0, 1.5, 2.0, 1e300, -1e300, inf, -inf,
-                         0.999999, tiny, -tiny, 0.5}) {
+    for (double ratio : {0.0, 1.0, 0.5, 0.25, 0.3, 0.7, 0.2, 0.4, 0.1, 0.9, 1.0 / 3.0, -0.5, -0.3, 1.2, -1.0, 1.5,
+                         2.0, 1e300, -1e300, inf, -inf, 0.999999, tiny, -tiny, 0.5}) {
         expectSame(blendFilter(ratio), frame, "every channel pair");
     }
 }
