@@ -5,7 +5,7 @@
 // OpenCV's nearest operation (one thread). After the run a summary table gives
 // each function's time and its ratios to those, with the targets.
 //
-//   pelx04_bench [--level=portable|sse2|avx2] [Google Benchmark flags]
+//   pelx04_bench [--level=portable|sse2|avx2|avx512] [Google Benchmark flags]
 //
 // --level caps the instruction set the library may use, to time each one.
 #include <algorithm>
@@ -429,8 +429,9 @@ int main(int argc, char** argv) {
             if (level == "portable") limitCpuLevel(CpuLevel::portable);
             else if (level == "sse2") limitCpuLevel(CpuLevel::sse2);
             else if (level == "avx2") limitCpuLevel(CpuLevel::avx2);
+            else if (level == "avx512") limitCpuLevel(CpuLevel::avx512);
             else {
-                std::fprintf(stderr, "unknown level %s (portable, sse2, avx2)\n", level.c_str());
+                std::fprintf(stderr, "unknown level %s (portable, sse2, avx2, avx512)\n", level.c_str());
                 return 2;
             }
             continue;

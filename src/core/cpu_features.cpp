@@ -8,6 +8,11 @@ CpuLevel askCpu() {
     // The builtins also check that the operating system saves the wide
     // registers, so a reported AVX2 is usable.
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512vbmi")) {
+        return CpuLevel::avx512;
+    }
     if (__builtin_cpu_supports("avx2")) return CpuLevel::avx2;
     return CpuLevel::sse2;
 #else
@@ -17,7 +22,7 @@ CpuLevel askCpu() {
 
 // Written by limitCpuLevel only, from tests and benchmarks that run one
 // thread; the filters only read it.
-CpuLevel levelCap = CpuLevel::avx2;
+CpuLevel levelCap = highestCpuLevel;
 
 }  // namespace
 
@@ -38,6 +43,7 @@ const char* cpuLevelName(CpuLevel level) {
         case CpuLevel::portable: return "portable";
         case CpuLevel::sse2: return "sse2";
         case CpuLevel::avx2: return "avx2";
+        case CpuLevel::avx512: return "avx512";
     }
     return "unknown";
 }

@@ -17,8 +17,12 @@
 namespace pelx04 {
 
 // Ordered: each level may use everything below it. SSE2 is the floor of every
-// x86-64 CPU and of the i686 builds (compiled with -msse2).
-enum class CpuLevel : int { portable = 0, sse2 = 1, avx2 = 2 };
+// x86-64 CPU and of the i686 builds (compiled with -msse2). avx512 means the
+// F, BW, DQ, VL and VBMI subsets together (Intel Ice Lake on, AMD Zen 4 on):
+// its kernels lean on VBMI's byte permutes.
+enum class CpuLevel : int { portable = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
+
+constexpr CpuLevel highestCpuLevel = CpuLevel::avx512;
 
 // What this CPU (and its operating system, for the wide registers) offers;
 // asked once, on first use.
@@ -29,13 +33,14 @@ CpuLevel cpuLevel();
 
 // For tests and benchmarks only (not reachable from Lua): caps the level at
 // the given one so that every kernel can be run and timed on one machine.
-// Passing CpuLevel::avx2 lifts the cap again.
+// Passing highestCpuLevel lifts the cap again.
 void limitCpuLevel(CpuLevel level);
 
 const char* cpuLevelName(CpuLevel level);
 
-// Adding a kernel: put it in src/<part>/x86/<name>_sse2.cpp or _avx2.cpp (the
-// build gives *_avx2.cpp files -mavx2 and nothing else), guard its body with
+// Adding a kernel: put it in src/<part>/x86/<name>_sse2.cpp, _avx2.cpp or
+// _avx512.cpp (the build gives *_avx2.cpp files -mavx2 and *_avx512.cpp files
+// the five AVX-512 subsets, nothing else), guard its body with
 // #if PELX04_X86, declare it in namespace x86 beside the portable kernel, and
 // pick it in the filter's applyXxx with pickKernel. Such a file must not call
 // inline functions of shared headers (pixel.hpp and the like): the copy the
@@ -45,8 +50,9 @@ const char* cpuLevelName(CpuLevel level);
 // The kernel for the current level: the best one at or below it that exists.
 // A null pointer marks a level without its own kernel (or not built here).
 template <class Kernel>
-inline Kernel pickKernel(Kernel portable, Kernel sse2, Kernel avx2) {
+inline Kernel pickKernel(Kernel portable, Kernel sse2, Kernel avx2, Kernel avx512 = nullptr) {
     const CpuLevel level = cpuLevel();
+    if (level >= CpuLevel::avx512 && avx512 != nullptr) return avx512;
     if (level >= CpuLevel::avx2 && avx2 != nullptr) return avx2;
     if (level >= CpuLevel::sse2 && sse2 != nullptr) return sse2;
     return portable;

@@ -159,6 +159,8 @@ std::uint32_t greyStepsSse2(unsigned char* pixels, std::uint32_t count, const Gr
 std::uint32_t greyStepsAvx2(unsigned char* pixels, std::uint32_t count, const GreySteps& k);
 std::uint32_t sumTableAvx2(unsigned char* pixels, std::uint32_t count, const SumTable& t);
 std::uint32_t alphaBySumAvx2(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a);
+// AVX-512 with VBMI (sixteen pixels): keeps alpha and ignores fromAlpha.
+std::uint32_t tablesAvx512(unsigned char* pixels, std::uint32_t count, const WordTables& t);
 }  // namespace x86
 
 }  // namespace pelx04

@@ -199,25 +199,29 @@ TEST(CpuFeatures, LimitLowersAndLifts) {
 int kernelPortable() { return 0; }
 int kernelSse2() { return 1; }
 int kernelAvx2() { return 2; }
+int kernelAvx512() { return 3; }
 
 TEST(CpuFeatures, PicksTheFastestKernelAtOrBelowTheLevel) {
     using Kernel = int (*)();
     const struct {
         CpuLevel cap;
-        Kernel sse2, avx2;
+        Kernel sse2, avx2, avx512;
         int chosen;
     } cases[] = {
-        {CpuLevel::portable, &kernelSse2, &kernelAvx2, 0},
-        {CpuLevel::sse2, &kernelSse2, &kernelAvx2, 1},
-        {CpuLevel::sse2, nullptr, &kernelAvx2, 0},
-        {CpuLevel::avx2, &kernelSse2, &kernelAvx2, 2},
-        {CpuLevel::avx2, &kernelSse2, nullptr, 1},
-        {CpuLevel::avx2, nullptr, nullptr, 0},
+        {CpuLevel::portable, &kernelSse2, &kernelAvx2, &kernelAvx512, 0},
+        {CpuLevel::sse2, &kernelSse2, &kernelAvx2, &kernelAvx512, 1},
+        {CpuLevel::sse2, nullptr, &kernelAvx2, nullptr, 0},
+        {CpuLevel::avx2, &kernelSse2, &kernelAvx2, &kernelAvx512, 2},
+        {CpuLevel::avx2, &kernelSse2, nullptr, nullptr, 1},
+        {CpuLevel::avx2, nullptr, nullptr, nullptr, 0},
+        {CpuLevel::avx512, &kernelSse2, &kernelAvx2, &kernelAvx512, 3},
+        {CpuLevel::avx512, &kernelSse2, &kernelAvx2, nullptr, 2},
+        {CpuLevel::avx512, nullptr, nullptr, nullptr, 0},
     };
     for (const auto& c : cases) {
         if (c.cap > detectedCpuLevel()) continue;
         LevelCap cap(c.cap);
-        EXPECT_EQ(pickKernel<Kernel>(&kernelPortable, c.sse2, c.avx2)(), c.chosen) << cpuLevelName(c.cap);
+        EXPECT_EQ(pickKernel<Kernel>(&kernelPortable, c.sse2, c.avx2, c.avx512)(), c.chosen) << cpuLevelName(c.cap);
     }
 }
 

@@ -53,7 +53,7 @@ inline std::string joined(std::initializer_list<std::int32_t> values) {
 
 inline std::vector<CpuLevel> levelsHere() {
     std::vector<CpuLevel> levels;
-    for (CpuLevel l : {CpuLevel::portable, CpuLevel::sse2, CpuLevel::avx2}) {
+    for (CpuLevel l : {CpuLevel::portable, CpuLevel::sse2, CpuLevel::avx2, CpuLevel::avx512}) {
         if (l <= detectedCpuLevel()) levels.push_back(l);
     }
     return levels;
@@ -62,7 +62,7 @@ inline std::vector<CpuLevel> levelsHere() {
 // Lifts any cap a failed check left behind.
 struct LevelCap {
     explicit LevelCap(CpuLevel l) { limitCpuLevel(l); }
-    ~LevelCap() { limitCpuLevel(CpuLevel::avx2); }
+    ~LevelCap() { limitCpuLevel(highestCpuLevel); }
 };
 
 // Leaves the module-wide table as it found it.
