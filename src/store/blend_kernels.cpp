@@ -137,14 +137,22 @@ std::uint32_t pictureBlendAvx2Planned(unsigned char* pixels, std::uint32_t count
     if (prepareTable(p, count) && fixedPlanUsable) return x86::pictureBlendFixedAvx2(pixels, count, stored, fixedPlan);
     return x86::pictureBlendAvx2(pixels, count, stored, p);
 }
+
+std::uint32_t pictureBlendAvx512Planned(unsigned char* pixels, std::uint32_t count, const std::uint32_t* stored,
+                                        const PictureBlendParams& p) {
+    if (prepareTable(p, count) && fixedPlanUsable) {
+        return x86::pictureBlendFixedAvx512(pixels, count, stored, fixedPlan);
+    }
+    return x86::pictureBlendAvx2(pixels, count, stored, p);
+}
 #endif
 
 }  // namespace
 
 std::uint32_t pictureBlendFast(unsigned char* pixels, std::uint32_t count, const std::uint32_t* stored,
                                const PictureBlendParams& p) {
-    return pickKernel<BlendKernelFn>(&pictureBlendLookUp, nullptr, PELX04_X86_KERNEL(pictureBlendAvx2Planned))(
-        pixels, count, stored, p);
+    return pickKernel<BlendKernelFn>(&pictureBlendLookUp, nullptr, PELX04_X86_KERNEL(pictureBlendAvx2Planned),
+                                     PELX04_X86_KERNEL(pictureBlendAvx512Planned))(pixels, count, stored, p);
 }
 
 }  // namespace pelx04

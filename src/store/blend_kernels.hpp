@@ -36,6 +36,8 @@ std::uint32_t pictureBlendAvx2(unsigned char* pixels, std::uint32_t count, const
                                const PictureBlendParams& p);
 std::uint32_t pictureBlendFixedAvx2(unsigned char* pixels, std::uint32_t count, const std::uint32_t* stored,
                                     const BlendFixedPlan& plan);
+std::uint32_t pictureBlendFixedAvx512(unsigned char* pixels, std::uint32_t count, const std::uint32_t* stored,
+                                      const BlendFixedPlan& plan);
 }  // namespace x86
 
 }  // namespace pelx04

@@ -98,7 +98,7 @@ std::uint32_t blendFixed(unsigned char* pixels, std::uint32_t count, const std::
         auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_andnot_si256(keep, flags)));
         if (mask == 0) continue;
         alignas(32) unsigned char frame[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(frame), cur);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(frame), cur);
         do {
             const int j = __builtin_ctz(mask);
             px[j] = plan.table[frame[j] << 8 | st[j]];
