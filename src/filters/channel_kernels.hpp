@@ -161,6 +161,7 @@ std::uint32_t sumTableAvx2(unsigned char* pixels, std::uint32_t count, const Sum
 std::uint32_t alphaBySumAvx2(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a);
 // AVX-512 with VBMI (sixteen pixels): keeps alpha and ignores fromAlpha.
 std::uint32_t tablesAvx512(unsigned char* pixels, std::uint32_t count, const WordTables& t);
+std::uint32_t greyAvx512(unsigned char* pixels, std::uint32_t count, const GreyKernel& k);
 }  // namespace x86
 
 }  // namespace pelx04

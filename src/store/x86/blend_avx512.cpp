@@ -6,6 +6,11 @@
 #include "core/cpu_features.hpp"
 
 #if PELX04_X86
+// GCC 12's AVX-512 headers hand masked builtins an undefined vector as the
+// unused source, and -Wmaybe-uninitialized then reports it in every caller.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 namespace pelx04 {
