@@ -18,8 +18,8 @@ namespace pelx04 {
 
 // Ordered: each level may use everything below it. SSE2 is the floor of every
 // x86-64 CPU and of the i686 builds (compiled with -msse2). avx512 means the
-// F, BW, DQ, VL and VBMI subsets together (Intel Ice Lake on, AMD Zen 4 on):
-// its kernels lean on VBMI's byte permutes.
+// F, BW, DQ, VL and VBMI subsets together (Intel server CPUs since Ice Lake,
+// AMD since Zen 4): its kernels lean on VBMI's byte permutes.
 enum class CpuLevel : int { portable = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
 
 constexpr CpuLevel highestCpuLevel = CpuLevel::avx512;
