@@ -38,8 +38,8 @@ std::uint32_t toneCurveFast(unsigned char* pixels, std::uint32_t count, const To
         for (int sum = 0; sum < 766; ++sum) {
             a.byThird = a.byThird && a.sums.bits[sum] == std::uint32_t{a.alpha[(sum + 1) / 3]} << 24;
         }
-        return pickKernel<AlphaKernelFn>(&alphaBySumPortable, nullptr, PELX04_X86_KERNEL(x86::alphaBySumAvx2))(pixels,
-                                                                                                             count, a);
+        return pickKernel<AlphaKernelFn>(&alphaBySumPortable, nullptr, PELX04_X86_KERNEL(x86::alphaBySumAvx2),
+                                         PELX04_X86_KERNEL(x86::alphaBySumAvx512))(pixels, count, a);
     }
     if (p.mode < 0 || p.mode > 7) return count;
     WordTables t;

@@ -162,6 +162,7 @@ std::uint32_t alphaBySumAvx2(unsigned char* pixels, std::uint32_t count, const A
 // AVX-512 with VBMI (sixteen pixels): keeps alpha and ignores fromAlpha.
 std::uint32_t tablesAvx512(unsigned char* pixels, std::uint32_t count, const WordTables& t);
 std::uint32_t greyAvx512(unsigned char* pixels, std::uint32_t count, const GreyKernel& k);
+std::uint32_t alphaBySumAvx512(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a);
 }  // namespace x86
 
 }  // namespace pelx04

@@ -67,6 +67,37 @@ std::uint32_t tablesAvx512(unsigned char* pixels, std::uint32_t count, const Wor
     return whole;
 }
 
+// Sixteen pixels a step where the new alpha is alpha[(R + G + B + 1) / 3]: the
+// index goes into each visible pixel's alpha byte and is looked up in place.
+// Other tables go to the AVX2 kernel.
+std::uint32_t alphaBySumAvx512(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a) {
+    if (!a.byThird) return alphaBySumAvx2(pixels, count, a);
+    std::uint32_t words[256];
+    for (int v = 0; v < 256; ++v) words[v] = a.alpha[v];
+    ByteTable table;
+    fillByteTable(table, words, 0);
+    const __m512i pairs = _mm512_set1_epi32(0x00FF00FF), colour = _mm512_set1_epi32(0x00FFFFFF);
+    const __m512i alpha = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+    constexpr __mmask64 alphaBytes = 0x8888888888888888u;
+    const std::uint32_t whole = count & ~15u;
+    for (std::uint32_t i = 0; i < whole; i += 16) {
+        unsigned char* p = pixels + std::size_t{i} * 4u;
+        const __m512i x = _mm512_loadu_si512(p);
+        // (sum + 1) × 21846 >> 16 is (sum + 1) / 3 for every sum + 1 ≤ 766.
+        const __m512i br = _mm512_madd_epi16(_mm512_and_si512(x, pairs), _mm512_set1_epi32(0x00010001));
+        const __m512i ga = _mm512_madd_epi16(_mm512_and_si512(_mm512_srli_epi32(x, 8), pairs), _mm512_set1_epi32(1));
+        const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(br, ga), _mm512_set1_epi32(1));
+        const __m512i third = _mm512_mulhi_epu16(sum, _mm512_set1_epi32(21846));
+        // Transparent words keep every byte.
+        const __mmask16 visible = _mm512_test_epi32_mask(x, alpha);
+        const __m512i indexed =
+            _mm512_mask_mov_epi32(x, visible, _mm512_or_si512(_mm512_and_si512(x, colour), _mm512_slli_epi32(third, 24)));
+        const __mmask64 at = _mm512_movepi8_mask(_mm512_movm_epi32(visible)) & alphaBytes;
+        _mm512_storeu_si512(p, lookUp(table, indexed, at, _mm512_movepi8_mask(indexed)));
+    }
+    return whole;
+}
+
 namespace {
 
 // Round half away from zero of eight non-negative doubles below 2^31.
