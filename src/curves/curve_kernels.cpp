@@ -44,7 +44,7 @@ std::uint32_t toneCurveFast(unsigned char* pixels, std::uint32_t count, const To
     if (p.mode < 0 || p.mode > 7) return count;
     WordTables t;
     fillSeparableTables(t, rule);
-    return pickKernel<TablesKernelFn>(&tablesPortable, nullptr, PELX04_X86_KERNEL(x86::tablesAvx2),
+    return pickKernel<TablesKernelFn>(&channelTablesPortable, nullptr, PELX04_X86_KERNEL(x86::tablesAvx2),
                                       PELX04_X86_KERNEL(x86::tablesAvx512))(pixels, count, t);
 }
 

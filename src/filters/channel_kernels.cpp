@@ -15,6 +15,51 @@ std::uint32_t tablesPortable(unsigned char* pixels, std::uint32_t count, const W
 
 namespace {
 
+// The channels of `mapped` (bit 0 B, 1 G, 2 R) looked up in place, byte by
+// byte: a channel that keeps its values costs nothing.
+template <int mapped>
+std::uint32_t channelBytesPass(unsigned char* pixels, std::uint32_t count, const std::uint8_t (&table)[3][256]) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        unsigned char* p = pixels + std::size_t{i} * 4u;
+        if (p[3] == 0) continue;
+        if (mapped & 1) p[0] = table[0][p[0]];
+        if (mapped & 2) p[1] = table[1][p[1]];
+        if (mapped & 4) p[2] = table[2][p[2]];
+    }
+    return count;
+}
+
+}  // namespace
+
+std::uint32_t channelTablesPortable(unsigned char* pixels, std::uint32_t count, const WordTables& t) {
+    std::uint8_t table[3][256];
+    const std::uint32_t* from[3] = {t.fromBlue, t.fromGreen, t.fromRed};
+    bool inPlace = true;
+    int mapped = 0;
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t byte = (from[c][v] >> (8 * c)) & 0xFFu;
+            inPlace = inPlace && from[c][v] == byte << (8 * c);
+            table[c][v] = static_cast<std::uint8_t>(byte);
+            if (byte != v) mapped |= 1 << c;
+        }
+        inPlace = inPlace && (v == 0 || t.fromAlpha[v] == v << 24);
+    }
+    if (!inPlace) return tablesPortable(pixels, count, t);
+    switch (mapped) {
+        case 0: return count;
+        case 1: return channelBytesPass<1>(pixels, count, table);
+        case 2: return channelBytesPass<2>(pixels, count, table);
+        case 3: return channelBytesPass<3>(pixels, count, table);
+        case 4: return channelBytesPass<4>(pixels, count, table);
+        case 5: return channelBytesPass<5>(pixels, count, table);
+        case 6: return channelBytesPass<6>(pixels, count, table);
+        default: return channelBytesPass<7>(pixels, count, table);
+    }
+}
+
+namespace {
+
 inline std::uint32_t saturateByte(std::uint32_t v, std::uint8_t add, std::uint8_t sub) {
     v += add;
     v = v > 255 ? 255 : v;

@@ -136,6 +136,10 @@ using GreyStepsKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const
 // Portable kernels: every pixel, any target. The ones with a description other
 // than WordTables turn it into tables for tablesPortable.
 std::uint32_t tablesPortable(unsigned char* pixels, std::uint32_t count, const WordTables& t);
+// The same for tables that keep every channel in its place and alpha as it is
+// (gamma, tone curves), written byte by byte and only where a channel changes;
+// other tables go to tablesPortable.
+std::uint32_t channelTablesPortable(unsigned char* pixels, std::uint32_t count, const WordTables& t);
 std::uint32_t offsetPortable(unsigned char* pixels, std::uint32_t count, const ByteOffsets& o);
 std::uint32_t swapPortable(unsigned char* pixels, std::uint32_t count, const SwapKernel& k);
 std::uint32_t bandPortable(unsigned char* pixels, std::uint32_t count, const BandKernel& k);

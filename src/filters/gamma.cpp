@@ -15,7 +15,7 @@ void applyGamma(unsigned char* pixels, std::uint32_t count, const GammaParams& p
     WordTables t;
     fillSeparableTables(t, [&p](std::uint32_t word) { return gammaPixel(word, p); });
     const std::uint32_t done =
-        pickKernel<TablesKernelFn>(&tablesPortable, nullptr, PELX04_X86_KERNEL(x86::tablesAvx2),
+        pickKernel<TablesKernelFn>(&channelTablesPortable, nullptr, PELX04_X86_KERNEL(x86::tablesAvx2),
                                    PELX04_X86_KERNEL(x86::tablesAvx512))(pixels, count, t);
     applyGammaReference(pixels + std::size_t{done} * 4u, count - done, p);
 }
