@@ -98,13 +98,15 @@ using HsvKernelFn = std::uint32_t (*)(unsigned char*, std::uint32_t, const HsvKe
 std::uint32_t hsvPortable(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
 
 namespace x86 {
-// SSE2 (four pixels a step) and AVX2 (eight).
+// SSE2 (four pixels a step), AVX2 (eight) and AVX-512 (sixteen).
 std::uint32_t hsvSse2(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
 std::uint32_t hsvAvx2(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
+std::uint32_t hsvAvx512(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
 }  // namespace x86
 
 inline HsvKernelFn pickHsvKernel() {
-    return pickKernel<HsvKernelFn>(&hsvPortable, PELX04_X86_KERNEL(x86::hsvSse2), PELX04_X86_KERNEL(x86::hsvAvx2));
+    return pickKernel<HsvKernelFn>(&hsvPortable, PELX04_X86_KERNEL(x86::hsvSse2), PELX04_X86_KERNEL(x86::hsvAvx2),
+                                   PELX04_X86_KERNEL(x86::hsvAvx512));
 }
 
 // Runs the kernel for the CPU level and finishes the tail with the literal rule.
