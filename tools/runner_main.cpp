@@ -118,18 +118,18 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// package.cpath for the module built beside the runner: <exe dir>/../lua.
-std::string modulePattern(const char* argv0) {
+// The module built or installed beside the runner: <exe dir>/../lua/pelx04.so.
+std::string modulePath(const char* argv0) {
     fs::path exe;
 #ifdef _WIN32
     char buffer[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
     if (length > 0 && length < MAX_PATH) exe = fs::path(std::string(buffer, length));
-    const char* suffix = "?.dll";
+    const char* suffix = "pelx04.dll";
 #else
     std::error_code ec;
     exe = fs::read_symlink("/proc/self/exe", ec);
-    const char* suffix = "?.so";
+    const char* suffix = "pelx04.so";
 #endif
     if (exe.empty()) {
         std::error_code ignored;
@@ -139,9 +139,16 @@ std::string modulePattern(const char* argv0) {
     return (dir / suffix).string();
 }
 
-int runImage(const Options& options, const std::string& pattern) {
+ScriptOptions scriptOptions(const Options& options, const std::string& module) {
+    ScriptOptions script;
+    script.modulePath = module;
+    script.scriptPath = options.script;
+    return script;
+}
+
+int runImage(const Options& options, const std::string& module) {
     std::string error;
-    lua_State* L = openScriptHost(pattern, options.script, error);
+    lua_State* L = openScriptHost(scriptOptions(options, module), error);
     if (L == nullptr) return fail(error);
 
     Frame frame;
@@ -150,7 +157,7 @@ int runImage(const Options& options, const std::string& pattern) {
         closeScriptHost(L);
         return fail(options.input.empty() ? "out of memory making the test card" : error);
     }
-    const bool ran = runScript(L, frame.bytes(), frame.width, frame.height, 0, error);
+    const bool ran = runScript(L, frame.bytes(), frame.width, frame.height, 0, 0.0, error);
     closeScriptHost(L);
     std::fflush(stdout);
     if (!ran) return fail(error);
@@ -189,7 +196,7 @@ private:
     Clock::time_point last_;
 };
 
-int runRaw(const Options& options, const std::string& pattern) {
+int runRaw(const Options& options, const std::string& module) {
     int width = 0;
     int height = 0;
     std::size_t frameBytes = 0;
@@ -219,7 +226,7 @@ int runRaw(const Options& options, const std::string& pattern) {
     }
     const bool showProgress = !options.quiet && pelx04Isatty(pelx04Fileno(stderr));
 
-    lua_State* L = openScriptHost(pattern, options.script, error);
+    lua_State* L = openScriptHost(scriptOptions(options, module), error);
     if (L == nullptr) {
         std::fclose(frameOut);
         return fail(error);
@@ -241,9 +248,9 @@ int runRaw(const Options& options, const std::string& pattern) {
                           std::to_string(got) + " of " + std::to_string(frameBytes) + " bytes");
             break;
         }
-        if (!runScript(L, frame.bytes(), width, height, static_cast<double>(frames), error)) {
+        if (!runScript(L, frame.bytes(), width, height, static_cast<long>(frames), -1.0, error)) {
             progress.finish(frames);
-            status = fail("frame " + std::to_string(frames) + ": " + error);
+            status = fail(error);
             break;
         }
         if (!writeRawFrame(frameOut, frame.bytes(), frameBytes)) {
@@ -273,8 +280,8 @@ int main(int argc, char** argv) {
         Options options;
         const int parsed = parseOptions(argc, argv, options);
         if (parsed >= 0) return parsed;
-        const std::string pattern = modulePattern(argv[0]);
-        return options.raw ? runRaw(options, pattern) : runImage(options, pattern);
+        const std::string module = modulePath(argv[0]);
+        return options.raw ? runRaw(options, module) : runImage(options, module);
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
     } catch (const std::exception& e) {
