@@ -38,6 +38,7 @@ struct FrameCall {
     lua_Number height;
     lua_Number index;
     lua_Number time;
+    int scriptStatus;  // the script's own status; rethrowing it turns every error into a runtime one
 };
 
 HostState* hostOf(lua_State* L) {
@@ -192,7 +193,7 @@ void setFrameTable(lua_State* L, const FrameCall* call) {
 }
 
 int runFrameStep(lua_State* L) {
-    const FrameCall* call = static_cast<const FrameCall*>(lua_touserdata(L, 1));
+    FrameCall* call = static_cast<FrameCall*>(lua_touserdata(L, 1));
     const ScriptOptions& options = call->host->options;
     lua_settop(L, 0);
     setFrameTable(L, call);
@@ -205,6 +206,7 @@ int runFrameStep(lua_State* L) {
     armInstructionLimit(L, options.maxInstructions);
     const int status = lua_pcall(L, static_cast<int>(options.scriptArgs.size()), 0, 1);
     armInstructionLimit(L, 0);
+    call->scriptStatus = status;
     if (status != 0) lua_error(L);
     return 0;
 }
@@ -292,10 +294,10 @@ bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long 
                std::string& error) {
     const HostState* host = hostOf(L);
     FrameCall call{host, pixels, static_cast<lua_Number>(width), static_cast<lua_Number>(height),
-                   static_cast<lua_Number>(index), time};
+                   static_cast<lua_Number>(index), time, 0};
     const int status = lua_cpcall(L, runFrameStep, &call);
     if (status != 0) {
-        takeError(L, host, status, error);
+        takeError(L, host, call.scriptStatus != 0 ? call.scriptStatus : status, error);
         error.insert(0, framePlace(index, time));
         return false;
     }
