@@ -24,6 +24,10 @@ ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -t 4 -c:v
 printf 'local unused = 1\n' >empty.lua
 printf 'pelx04.mirtHSV(frame.data, frame.width, frame.height, 120, 10, -10)\n' >hsv.lua
 
+cat >commands.sh <<EOF_COMMANDS
+runner=$runner
+EOF_COMMANDS
+cat >>commands.sh <<'EOF_COMMANDS'
 ffmpeg_raw() { ffmpeg -nostdin -v error -y -i clip.mp4 -c:v rawvideo -pix_fmt bgra ffmpeg.nut; rm ffmpeg.nut; }
 runner_raw() { "$runner" --quiet empty.lua clip.mp4 -o runner.nut --codec rawvideo; rm runner.nut; }
 pipe_hsv() {
@@ -33,21 +37,26 @@ pipe_hsv() {
       -preset medium -pix_fmt yuv420p pipe.mp4
 }
 runner_hsv() { "$runner" --quiet hsv.lua clip.mp4 -o runner.mp4 --crf 18 --opt preset=medium; }
+EOF_COMMANDS
 
-seconds() { start=$(date +%s.%N); "$@"; end=$(date +%s.%N); echo "$end - $start" | bc; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# seconds NAME: appends "wall cpu" (cpu: user + system of every process it ran).
+seconds() { /usr/bin/time -f '%e %U %S' -o time.txt sh -c ". ./commands.sh; $1"; awk '{ print $1, $2 + $3 }' time.txt; }
+# median COLUMN < times: the median of that column (1 wall, 2 cpu).
+median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+load=$(cut -d" " -f1-3 /proc/loadavg)
 for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do : >"$name.times"; done
 i=0
 while [ "$i" -lt "$repeat" ]; do
   for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do seconds "$name" >>"$name.times"; done
   i=$((i + 1))
 done
-echo "machine: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "clip: 1920x1080 H.264 yuv420p, 100 frames at 25 fps; median of $repeat runs (seconds), every run:"
+echo "machine: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores; load before: $load"
+echo "clip: 1920x1080 H.264 yuv420p, 100 frames at 25 fps; medians of $repeat runs in seconds; every run as wall/cpu:"
 for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do
-  printf '%-11s %s   [%s]\n' "$name" "$(median <"$name.times")" "$(tr '\n' ' ' <"$name.times")"
+  printf '%-11s wall %6.2f  cpu %6.2f   [%s]\n' "$name" "$(median 1 <"$name.times")" "$(median 2 <"$name.times")" \
+    "$(tr ' \n' '/ ' <"$name.times")"
 done
-raw_ratio=$(echo "scale=3; $(median <runner_raw.times) / $(median <ffmpeg_raw.times)" | bc)
-hsv_ratio=$(echo "scale=3; $(median <runner_hsv.times) / $(median <pipe_hsv.times)" | bc)
-echo "runner_raw / ffmpeg_raw = $raw_ratio (target <= 1.15); runner_hsv / pipe_hsv = $hsv_ratio (target < 1)"
+ratio() { echo "scale=3; $(median "$1" <"$2.times") / $(median "$1" <"$3.times")" | bc; }
+echo "runner_raw / ffmpeg_raw: wall $(ratio 1 runner_raw ffmpeg_raw), cpu $(ratio 2 runner_raw ffmpeg_raw) (target <= 1.15)"
+echo "runner_hsv / pipe_hsv:   wall $(ratio 1 runner_hsv pipe_hsv), cpu $(ratio 2 runner_hsv pipe_hsv) (target < 1)"

@@ -126,6 +126,9 @@ bool MediaOutput::openContainer(const std::string& path, int fd, std::string& er
             return false;
         }
         io_->seekable = seekable ? AVIO_SEEKABLE_NORMAL : 0;
+        // Packets go to the descriptor as they are, not copied through the
+        // buffer first: a raw BGRA frame is 8 MB at 1080p.
+        io_->direct = 1;
         format_->pb = io_;
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
@@ -219,6 +222,13 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
         return false;
     }
     av_dict_free(&options);
+    borrowFrames_ = codec->id == AV_CODEC_ID_RAWVIDEO && enc.pix_fmt == AV_PIX_FMT_BGRA &&
+                    !(codec->capabilities & AV_CODEC_CAP_DELAY);
+    borrowed_.reset(av_frame_alloc());
+    if (!borrowed_) {
+        error = "out of memory";
+        return false;
+    }
 
     frame_->format = enc.pix_fmt;
     frame_->width = enc.width;
@@ -326,20 +336,48 @@ bool MediaOutput::writeFrame(const unsigned char* bgra, const FrameTiming& timin
                 "such as out_%04d.png";
         return false;
     }
-    if (av_frame_make_writable(frame_.get()) < 0) {
-        error = "out of memory";
-        return false;
+    AVFrame* frame = frame_.get();
+    if (borrowFrames_) {
+        // The raw encoder copies the words into its packet before this
+        // returns, so it can read the script's frame where it lies.
+        if (!lendFrame(bgra, error)) return false;
+        frame = borrowed_.get();
+    } else {
+        if (av_frame_make_writable(frame) < 0) {
+            error = "out of memory";
+            return false;
+        }
+        if (!converter_.fromBgra(bgra, width_, height_, *frame, error)) return false;
     }
-    if (!converter_.fromBgra(bgra, width_, height_, *frame_, error)) return false;
-    frame_->pts = timing.pts;
-    frame_->pkt_duration = timing.duration;
-    const int sent = avcodec_send_frame(encoder_.get(), frame_.get());
+    frame->pts = timing.pts;
+    frame->pkt_duration = timing.duration;
+    const int sent = avcodec_send_frame(encoder_.get(), frame);
+    av_frame_unref(borrowed_.get());
     if (sent < 0) {
         error = std::string("the ") + encoder_->codec->name + " encoder refused a frame: " + avErrorText(sent);
         return false;
     }
     ++framesWritten_;
     return drainEncoder(error);
+}
+
+bool MediaOutput::lendFrame(const unsigned char* bgra, std::string& error) {
+    const std::size_t bytes = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
+    AVBufferRef* buffer = av_buffer_create(const_cast<uint8_t*>(bgra), bytes, [](void*, uint8_t*) {}, nullptr,
+                                           AV_BUFFER_FLAG_READONLY);
+    if (buffer == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    AVFrame& frame = *borrowed_;
+    av_frame_copy_props(&frame, frame_.get());
+    frame.buf[0] = buffer;
+    frame.data[0] = const_cast<uint8_t*>(bgra);
+    frame.linesize[0] = width_ * 4;
+    frame.format = AV_PIX_FMT_BGRA;
+    frame.width = width_;
+    frame.height = height_;
+    return true;
 }
 
 bool MediaOutput::writePacket(AVPacket& packet, std::string& error) {

@@ -49,11 +49,14 @@ private:
     bool openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error);
     void addCopiedStreams(AVFormatContext* input, int videoIndex);
     bool drainEncoder(std::string& error);
+    bool lendFrame(const unsigned char* bgra, std::string& error);
 
     AVFormatContext* format_ = nullptr;
     AVIOContext* io_ = nullptr;
     CodecPtr encoder_;
     FramePtr frame_;
+    FramePtr borrowed_;  // the script's own frame, handed to an encoder that copies it at once
+    bool borrowFrames_ = false;
     PacketPtr packet_;
     BgraConverter converter_;
     std::vector<int> streamMap_;  // input stream index -> output stream index, -1 dropped

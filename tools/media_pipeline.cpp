@@ -1,5 +1,6 @@
 #include "media_pipeline.hpp"
 
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -155,9 +156,17 @@ PipelineResult runPipeline(MediaInput& input, MediaOutput& output, lua_State* L,
     if (settings.maxFrames >= 0 && (total <= 0 || settings.maxFrames < total)) total = settings.maxFrames;
     Progress progress(settings.progress, total);
 
-    std::thread decoder([&] { run.decode(settings.maxFrames); });
-    std::thread encoder([&] { run.encode(progress); });
-    run.script(L);
+    // An exception must not leave a stage's thread: it fails the run instead.
+    const auto guarded = [&run](auto stage) {
+        try {
+            stage();
+        } catch (const std::exception& e) {
+            run.fail(e.what());
+        }
+    };
+    std::thread decoder([&] { guarded([&] { run.decode(settings.maxFrames); }); });
+    std::thread encoder([&] { guarded([&] { run.encode(progress); }); });
+    guarded([&] { run.script(L); });
     decoder.join();
     encoder.join();
     result.frames = run.framesDone();
