@@ -291,7 +291,7 @@ void installOutputCleanupHandlers() {
         std::memset(&action, 0, sizeof action);
         action.sa_handler = removeOutputsAndDie;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
         ::sigaction(signal, &action, nullptr);
     }
 }
