@@ -7,7 +7,7 @@ packages_of() {
   case "$1" in
     build)   echo "cmake make g++ pkg-config binutils lua5.1 luajit liblua5.1-0-dev libstb-dev" ;;
     test)    echo "libgtest-dev googletest" ;;
-    fuzz)    echo "clang libclang-rt-14-dev" ;;
+    fuzz)    echo "clang libclang-rt-14-dev pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev" ;;
     video)   echo "ffmpeg" ;;
     windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 dpkg-dev" ;;
     rocks)   echo "luarocks" ;;
