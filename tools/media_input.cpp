@@ -62,7 +62,7 @@ bool MediaInput::openFile(const std::string& path, const InputLimits& limits, st
     av_dict_free(&options);
     if (opened < 0) {
         error = "cannot open '" + path + "': " +
-                (opened == AVERROR_INVALIDDATA ? std::string("not a video or image file the runner reads")
+                (opened == AVERROR_INVALIDDATA || opened == AVERROR(EINVAL) ? std::string("not a video or image file the runner reads")
                                                : avErrorText(opened));
         return false;
     }
@@ -153,6 +153,11 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
     const AVCodecParameters* parameters = stream->codecpar;
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(parameters->width) * static_cast<std::uint64_t>(parameters->height);
+    if (parameters->width <= 0 || parameters->height <= 0) {
+        error = "'" + name_ + "' has no picture that can be read: it is damaged or cut short, or its size is past "
+                "the limit of " + std::to_string(limits.maxPixels) + " pixels (--max-pixels raises it)";
+        return false;
+    }
     if (pixels > limits.maxPixels) {
         error = "'" + name_ + "': frames of " + std::to_string(parameters->width) + "x" +
                 std::to_string(parameters->height) + " pixels are past the limit of " +
@@ -206,7 +211,7 @@ bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
     decoder_->thread_count = 0;
     // A still that is cut short or damaged is an error, not a picture with
     // grey where the data stopped.
-    if (video_.still) decoder_->err_recognition |= AV_EF_EXPLODE | AV_EF_CRCCHECK;
+    if (video_.still) decoder_->err_recognition |= AV_EF_CRCCHECK;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "codec_whitelist", videoDecoderWhitelist, 0);
     const int opened = avcodec_open2(decoder_.get(), codec, &options);
