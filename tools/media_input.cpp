@@ -173,11 +173,11 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
     const AVRational guessed = av_guess_frame_rate(format_, const_cast<AVStream*>(stream), nullptr);
     if (guessed.num > 0 && guessed.den > 0) video_.frameRate = guessed;
     video_.sampleAspect = parameters->sample_aspect_ratio;
-    video_.range = parameters->color_range;
-    video_.primaries = parameters->color_primaries;
-    video_.transfer = parameters->color_trc;
-    video_.matrix = parameters->color_space;
-    video_.chromaLocation = parameters->chroma_location;
+    video_.range = knownTag(parameters->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    video_.primaries = knownTag(parameters->color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    video_.transfer = knownTag(parameters->color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    video_.matrix = knownTag(parameters->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    video_.chromaLocation = knownTag(parameters->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     std::size_t matrixSize = 0;
     const uint8_t* displayMatrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
     if (displayMatrix != nullptr && matrixSize >= 9 * sizeof(int32_t)) {
