@@ -109,6 +109,30 @@ truncated_video)
   [ "$frames" -gt 10 ] && [ "$frames" -lt 50 ] || fail "$frames frames kept"
   ;;
 
+interrupted)
+  # SIGTERM or SIGINT mid-run, or a reader that goes away: the run stops at
+  # once and leaves nothing at OUTPUT.
+  ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 200 -c:v libx264 clip.mp4
+  printf 'local t = os.clock() while os.clock() - t < 0.02 do end\n' >slow.lua
+  mkdir out
+  for signal in TERM INT; do
+    # A background job of sh starts with SIGINT ignored; a user's Ctrl-C is not.
+    env --default-signal=INT "$runner" --quiet slow.lua clip.mp4 -o out/o.mkv 2>err.txt &
+    pid=$!
+    sleep 1
+    kill -"$signal" "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -gt 128 ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    [ -z "$(ls -A out)" ] || fail "SIG$signal left $(ls -A out)"
+  done
+  mkfifo pipe.mkv
+  head -c 1000 pipe.mkv >/dev/null &
+  status=0
+  "$runner" --quiet slow.lua clip.mp4 -o pipe.mkv 2>err.txt || status=$?
+  [ "$status" -eq 1 ] && grep -q "Broken pipe" err.txt || fail "closed pipe: exit $status: $(cat err.txt)"
+  ;;
+
 refusals)
   # Each refusal: exit 1 (2 for a usage error), a message, and nothing left in out/.
   "$lua" "$test_dir/hostile_stills.lua" .
