@@ -94,6 +94,7 @@ int parseOptions(int argc, char** argv, Options& options) {
     app.add_option("--crf", options.encoder.crf, "the encoder's constant quality (default 18 for libx264)")
         ->check(CLI::Range(0, 63));
     app.add_option("--opt", options.encoder.options, "an encoder option KEY=VALUE, such as preset=slow (repeatable)")
+        ->allow_extra_args(false)
         ->check([](const std::string& value) {
             const std::size_t equals = value.find('=');
             return equals == std::string::npos || equals == 0 ? std::string("expected KEY=VALUE") : std::string();

@@ -86,7 +86,8 @@ range)
   "$runner" --quiet say.lua in.mp4 -o part.mkv --start 0.4 --duration 0.4 >said.txt
   [ "$(head -n 1 said.txt)" = "0 0.00" ] && [ "$(tail -n 1 said.txt)" = "9 0.36" ] || fail "range: $(cat said.txt)"
   [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 part.mkv)" = 10 ] || fail "range frames"
-  "$runner" --quiet empty.lua in.mp4 -o three.mkv --frames 3
+  # Repeated --opt, each taking one value, before SCRIPT.
+  "$runner" --opt preset=ultrafast --opt tune=film --quiet empty.lua in.mp4 -o three.mkv --frames 3
   [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 three.mkv)" = 3 ] || fail "--frames"
   # One image out of a video needs --frames 1, as with ffmpeg; nothing is left behind.
   mkdir still && "$runner" --quiet empty.lua in.mp4 -o still/one.png --frames 1
