@@ -105,7 +105,6 @@ private:
     double duration_ = -1;
     long long framesGiven_ = 0;
     bool draining_ = false;
-    bool warnedDamage_ = false;
 };
 
 }  // namespace pelx04run
