@@ -149,10 +149,7 @@ PipelineResult runPipeline(MediaInput& input, MediaOutput& output, lua_State* L,
     PipelineResult result;
     Run run(input, output);
     if (!run.mapFrames(result.error)) return result;
-    long long total = input.video().expectedFrames;
-    if (total <= 0 && input.video().durationSeconds > 0) {
-        total = static_cast<long long>(input.video().durationSeconds * av_q2d(input.video().frameRate) + 0.5);
-    }
+    long long total = settings.expectedFrames;
     if (settings.maxFrames >= 0 && (total <= 0 || settings.maxFrames < total)) total = settings.maxFrames;
     Progress progress(settings.progress, total);
 

@@ -14,7 +14,8 @@ struct lua_State;
 namespace pelx04run {
 
 struct PipelineSettings {
-    long long maxFrames = -1;  // < 0: all
+    long long maxFrames = -1;    // < 0: all
+    long long expectedFrames = 0;  // for the progress bar; 0: unknown
     bool progress = false;
 };
 

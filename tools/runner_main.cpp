@@ -266,6 +266,14 @@ int runMedia(Options& options, lua_State* L) {
     }
     PipelineSettings settings;
     settings.maxFrames = options.frames;
+    // The total for the progress bar: the container's count, or what the
+    // duration and frame rate give, within --start and --duration.
+    const double rate = av_q2d(video.frameRate);
+    double span = video.durationSeconds > 0 ? video.durationSeconds - start : 0;
+    if (duration >= 0 && (span <= 0 || duration < span)) span = duration;
+    settings.expectedFrames = start <= 0 && duration < 0 && video.expectedFrames > 0
+                                  ? video.expectedFrames
+                                  : static_cast<long long>(span > 0 ? span * rate + 0.5 : 0);
     settings.progress = showProgress(options);
     const PipelineResult result = runPipeline(input, output, L, settings);
     std::fflush(stdout);
