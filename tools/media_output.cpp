@@ -78,6 +78,51 @@ AVPixelFormat choosePixelFormat(const AVCodec* codec, AVPixelFormat sourceFormat
     return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, near, 1, nullptr);
 }
 
+void configure(AVCodecContext& enc, const AVCodec* codec, const VideoSource& source, AVRational timeBase,
+               bool globalHeader) {
+    enc.width = source.width;
+    enc.height = source.height;
+    enc.pix_fmt = choosePixelFormat(codec, source.pixelFormat);
+    enc.time_base = timeBase;
+    enc.framerate = source.frameRate;
+    enc.sample_aspect_ratio = source.sampleAspect;
+    enc.color_primaries = source.primaries;
+    enc.color_trc = source.transfer;
+    enc.chroma_sample_location = source.chromaLocation;
+    if (isRgbFormat(enc.pix_fmt)) {
+        enc.colorspace = AVCOL_SPC_RGB;
+        enc.color_range = AVCOL_RANGE_JPEG;
+    } else if (source.pixelFormat == AV_PIX_FMT_NONE || isRgbFormat(source.pixelFormat)) {
+        // Pictures made from RGB are tagged with the matrix they were made with.
+        enc.colorspace = effectiveMatrix(AVCOL_SPC_UNSPECIFIED, source.height);
+        enc.color_range = effectiveRange(AVCOL_RANGE_UNSPECIFIED, enc.pix_fmt);
+    } else {
+        enc.colorspace = source.matrix;
+        enc.color_range = source.range == AVCOL_RANGE_UNSPECIFIED ? effectiveRange(source.range, enc.pix_fmt)
+                                                                  : source.range;
+    }
+    enc.thread_count = 0;
+    if (globalHeader) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+}
+
+void fillOptions(const AVCodec* codec, const EncoderSettings& settings, AVDictionary*& options) {
+    const bool x264 = std::strcmp(codec->name, "libx264") == 0;
+    const bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
+    if (settings.crf >= 0) {
+        av_dict_set_int(&options, "crf", settings.crf, 0);
+    } else if (x264) {
+        av_dict_set(&options, "crf", "18", 0);
+    } else if (vp9) {
+        av_dict_set(&options, "crf", "31", 0);
+    }
+    // VP9 reads its quality from crf only when no bit rate is asked for.
+    if (vp9 && av_dict_get(options, "crf", nullptr, 0) != nullptr) av_dict_set(&options, "b", "0", 0);
+    for (const std::string& option : settings.options) {
+        const std::size_t equals = option.find('=');
+        av_dict_set(&options, option.substr(0, equals).c_str(), option.substr(equals + 1).c_str(), 0);
+    }
+}
+
 }  // namespace
 
 MediaOutput::~MediaOutput() {
@@ -159,62 +204,42 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
         error = std::string("a ") + format_->oformat->name + " file cannot hold " + codec->name + " video";
         return false;
     }
-    encoder_.reset(avcodec_alloc_context3(codec));
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
-    if (!encoder_ || !frame_ || !packet_) {
+    if (!frame_ || !packet_) {
         error = "out of memory";
         return false;
     }
-    AVCodecContext& enc = *encoder_;
     width_ = source.width;
     height_ = source.height;
-    enc.width = source.width;
-    enc.height = source.height;
-    enc.pix_fmt = choosePixelFormat(codec, source.pixelFormat);
-    enc.time_base = source.timeBase;
-    enc.framerate = source.frameRate;
-    enc.sample_aspect_ratio = source.sampleAspect;
-    enc.color_primaries = source.primaries;
-    enc.color_trc = source.transfer;
-    enc.chroma_sample_location = source.chromaLocation;
-    if (isRgbFormat(enc.pix_fmt)) {
-        enc.colorspace = AVCOL_SPC_RGB;
-        enc.color_range = AVCOL_RANGE_JPEG;
-    } else if (source.pixelFormat == AV_PIX_FMT_NONE || isRgbFormat(source.pixelFormat)) {
-        // Pictures made from RGB are tagged with the matrix they were made with.
-        enc.colorspace = effectiveMatrix(AVCOL_SPC_UNSPECIFIED, source.height);
-        enc.color_range = effectiveRange(AVCOL_RANGE_UNSPECIFIED, enc.pix_fmt);
-    } else {
-        enc.colorspace = source.matrix;
-        enc.color_range = source.range == AVCOL_RANGE_UNSPECIFIED ? effectiveRange(source.range, enc.pix_fmt)
-                                                                  : source.range;
-    }
-    enc.thread_count = 0;
-    if (format_->oformat->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-
+    sourceTimeBase_ = source.timeBase;
+    // Frames keep the input's own timestamps; an encoder whose standard
+    // cannot count in the input's time base (MPEG-4 past 1/65535) counts in
+    // frames of the frame rate instead, as ffmpeg's encoders do.
+    const AVRational timeBases[2] = {source.timeBase, av_inv_q(source.frameRate)};
+    const int attempts = av_cmp_q(timeBases[0], timeBases[1]) == 0 ? 1 : 2;
     AVDictionary* options = nullptr;
-    const bool x264 = std::strcmp(codec->name, "libx264") == 0;
-    const bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
-    if (settings.crf >= 0) {
-        av_dict_set_int(&options, "crf", settings.crf, 0);
-    } else if (x264) {
-        av_dict_set(&options, "crf", "18", 0);
-    } else if (vp9) {
-        av_dict_set(&options, "crf", "31", 0);
-    }
-    // VP9 reads its quality from crf only when no bit rate is asked for.
-    if (vp9 && av_dict_get(options, "crf", nullptr, 0) != nullptr) av_dict_set(&options, "b", "0", 0);
-    for (const std::string& option : settings.options) {
-        const std::size_t equals = option.find('=');
-        av_dict_set(&options, option.substr(0, equals).c_str(), option.substr(equals + 1).c_str(), 0);
-    }
-    const int opened = avcodec_open2(&enc, codec, &options);
-    if (opened < 0) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const bool last = attempt + 1 == attempts;
+        encoder_.reset(avcodec_alloc_context3(codec));
+        if (!encoder_) {
+            error = "out of memory";
+            return false;
+        }
+        configure(*encoder_, codec, source, timeBases[attempt], (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0);
+        fillOptions(codec, settings, options);
+        const int level = av_log_get_level();
+        if (!last) av_log_set_level(AV_LOG_QUIET);
+        const int opened = avcodec_open2(encoder_.get(), codec, &options);
+        av_log_set_level(level);
+        if (opened >= 0) break;
         av_dict_free(&options);
-        error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(opened);
-        return false;
+        if (last) {
+            error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(opened);
+            return false;
+        }
     }
+    AVCodecContext& enc = *encoder_;
     if (av_dict_count(options) > 0) {
         error = std::string("the ") + codec->name + " encoder has no option '" +
                 av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key + "'";
@@ -349,8 +374,8 @@ bool MediaOutput::writeFrame(const unsigned char* bgra, const FrameTiming& timin
         }
         if (!converter_.fromBgra(bgra, width_, height_, *frame, error)) return false;
     }
-    frame->pts = timing.pts;
-    frame->pkt_duration = timing.duration;
+    frame->pts = av_rescale_q(timing.pts, sourceTimeBase_, encoder_->time_base);
+    frame->pkt_duration = av_rescale_q(timing.duration, sourceTimeBase_, encoder_->time_base);
     const int sent = avcodec_send_frame(encoder_.get(), frame);
     av_frame_unref(borrowed_.get());
     if (sent < 0) {

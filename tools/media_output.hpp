@@ -64,6 +64,7 @@ private:
     std::vector<std::string> notes_;
     AVStream* videoStream_ = nullptr;
     int fd_ = -1;
+    AVRational sourceTimeBase_{1, 25};
     int width_ = 0;
     int height_ = 0;
     long long framesWritten_ = 0;
