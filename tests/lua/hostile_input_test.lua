@@ -58,6 +58,7 @@ local refusals = {
   {"infinite height", "light", 1, inf},
   {"minus infinity", "light", -inf, -inf},
   {"width 2^32 + 1 (its low 32 bits are 1)", "light", 4294967297, 1},
+  {"width 2^32 with height 0 (its low 32 bits are 0)", "light", 4294967296, 0},
   {"65537 x 65537 passes 32 bits", "light", 65537, 65537},
   {"2^31 x 2", "light", 2147483648, 2},
   {"2^63 wide", "light", 2 ^ 63, 1},

@@ -33,14 +33,17 @@ local again = require "pelx04"
 T.eq("reloaded table has mirtRGB", type(again.mirtRGB), "function")
 
 -- daytime: "YYYY/MM/DD Www hh:mm:ss", arguments ignored.
+-- The clock is read before and after, so a run across midnight accepts either day.
+local before = os.date("*t")
 local text = pelx04.daytime("ignored", 1, 2)
+local after = os.date("*t")
 T.check("daytime format", type(text) == "string" and
   text:match("^%d%d%d%d/%d%d/%d%d %u%l%l %d%d:%d%d:%d%d$") ~= nil, tostring(text))
 local weekday = text:sub(12, 14)
 local days = {Sun = 0, Mon = 1, Tue = 2, Wed = 3, Thu = 4, Fri = 5, Sat = 6}
 T.check("daytime weekday", days[weekday] ~= nil, weekday)
-local now = os.date("*t")
-T.eq("daytime year", tonumber(text:sub(1, 4)), now.year)
-T.eq("daytime weekday is today's", days[weekday], now.wday - 1)
+local year = tonumber(text:sub(1, 4))
+T.check("daytime year", year == before.year or year == after.year, text)
+T.check("daytime weekday is today's", days[weekday] == before.wday - 1 or days[weekday] == after.wday - 1, text)
 
 T.finish()

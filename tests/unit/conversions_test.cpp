@@ -52,6 +52,8 @@ TEST(FrameSize, TruncatesAndRefusesWhatWouldWrap) {
         {65536, 65536, 0, true},
         {4294967296.0, 1, 0, true},
         {4294967297.0, 0, 0, true},
+        {4294967296.0, 0, 0, true},
+        {0, 4294967296.0, 0, true},
         {-1, 5, 0, true},
         {5, -1e300, 0, true},
         {nan, 1, 0, true},

@@ -194,5 +194,32 @@ TEST(CpuFeatures, LimitLowersAndLifts) {
 #endif
 }
 
+// A slower kernel chosen where a faster one exists stays exact, so only this
+// shows it: at each level the best kernel at or below it answers.
+int kernelPortable() { return 0; }
+int kernelSse2() { return 1; }
+int kernelAvx2() { return 2; }
+
+TEST(CpuFeatures, PicksTheFastestKernelAtOrBelowTheLevel) {
+    using Kernel = int (*)();
+    const struct {
+        CpuLevel cap;
+        Kernel sse2, avx2;
+        int chosen;
+    } cases[] = {
+        {CpuLevel::portable, &kernelSse2, &kernelAvx2, 0},
+        {CpuLevel::sse2, &kernelSse2, &kernelAvx2, 1},
+        {CpuLevel::sse2, nullptr, &kernelAvx2, 0},
+        {CpuLevel::avx2, &kernelSse2, &kernelAvx2, 2},
+        {CpuLevel::avx2, &kernelSse2, nullptr, 1},
+        {CpuLevel::avx2, nullptr, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        if (c.cap > detectedCpuLevel()) continue;
+        LevelCap cap(c.cap);
+        EXPECT_EQ(pickKernel<Kernel>(&kernelPortable, c.sse2, c.avx2)(), c.chosen) << cpuLevelName(c.cap);
+    }
+}
+
 }  // namespace
 }  // namespace pelx04
