@@ -287,7 +287,7 @@ int runMedia(Options& options, lua_State* L) {
     }
     if (!target.commit(error)) return fail(error);
     if (!result.warning.empty()) {
-        warn(result.warning + "; the " + std::to_string(result.frames) + " frames decoded before it were kept");
+        warn(result.warning + "; the " + std::to_string(result.frames) + " frames that could be decoded were kept");
     }
     return 0;
 }
