@@ -1,5 +1,6 @@
 #include "media_input.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -189,6 +190,14 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
     } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
         video_.durationSeconds = static_cast<double>(format_->duration) / AV_TIME_BASE;
     }
+    // The video stream's own length: its duration, or Matroska's DURATION tag.
+    const AVDictionaryEntry* tag = av_dict_get(stream->metadata, "DURATION", nullptr, 0);
+    int64_t tagged = 0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        declaredSeconds_ = video_.durationSeconds;
+    } else if (tag != nullptr && av_parse_time(&tagged, tag->value, 1) == 0 && tagged > 0) {
+        declaredSeconds_ = static_cast<double>(tagged) / AV_TIME_BASE;
+    }
     if (format_->start_time != AV_NOPTS_VALUE) offsetMicroseconds_ = format_->start_time;
     return true;
 }
@@ -282,6 +291,16 @@ MediaInput::Next MediaInput::next(AVPacket& packet, std::string& error) {
                 duration_ < 0 && framesGiven_ < video_.expectedFrames) {
                 endedEarly_ = "'" + name_ + "' ended after " + std::to_string(framesGiven_) + " of its " +
                               std::to_string(video_.expectedFrames) + " frames";
+            }
+            // Without a frame count (Matroska), a declared duration that the
+            // frames fall well short of tells of a file cut short; half a
+            // second of slack keeps an audio track that runs on from counting.
+            const double frameSeconds = 1.0 / av_q2d(video_.frameRate);
+            if (endedEarly_.empty() && !video_.still && video_.expectedFrames <= 0 && start_ <= 0 && duration_ < 0 &&
+                declaredSeconds_ > 0 && framesGiven_ > 0 &&
+                timing_.seconds + frameSeconds < declaredSeconds_ - std::max(0.5, 2 * frameSeconds)) {
+                endedEarly_ = "'" + name_ + "' ended at " + secondsText(timing_.seconds + frameSeconds) + " of its " +
+                              secondsText(declaredSeconds_);
             }
             return Next::end;
         }

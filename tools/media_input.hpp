@@ -103,6 +103,7 @@ private:
     std::int64_t offsetMicroseconds_ = 0;
     double start_ = 0;
     double duration_ = -1;
+    double declaredSeconds_ = 0;  // the video stream's own length; 0 when it does not say
     long long framesGiven_ = 0;
     bool draining_ = false;
 };

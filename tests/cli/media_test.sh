@@ -113,6 +113,13 @@ truncated_video)
   grep -q "warning: 'cut.mp4'.*frames that could be decoded were kept" err.txt || fail "no warning: $(cat err.txt)"
   frames=$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 out.mkv)
   [ "$frames" -gt 10 ] && [ "$frames" -lt 50 ] || fail "$frames frames kept"
+  # A cut Matroska file has no frame count but says how long it was.
+  ff -i whole.mp4 -c copy whole.mkv
+  head -c $(($(wc -c <whole.mkv) * 2 / 3)) whole.mkv >cut.mkv
+  "$runner" --quiet empty.lua cut.mkv -o out2.mkv 2>err.txt || fail "exit $?: $(cat err.txt)"
+  grep -q "warning: 'cut.mkv' ended at .* of its 2.000 s" err.txt || fail "no warning: $(cat err.txt)"
+  "$runner" --quiet empty.lua whole.mkv -o out3.mkv 2>err.txt
+  ! grep -q "warning" err.txt || fail "whole file: $(cat err.txt)"
   ;;
 
 interrupted)
