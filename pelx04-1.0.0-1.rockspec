@@ -27,6 +27,7 @@ build = {
   variables = {
     CMAKE_BUILD_TYPE = "Release",
     CMAKE_INSTALL_PREFIX = "$(PREFIX)",
+    CMAKE_INSTALL_DOCDIR = "doc",
     PELX04_INSTALL_CMOD = "$(LIBDIR)",
     LUA_INCLUDE_DIR = "$(LUA_INCDIR)",
     PELX04_BUILD_TESTS = "OFF",
