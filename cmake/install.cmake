@@ -5,8 +5,6 @@
 #                                       passes its tree's directory instead)
 #   bin/pelx04-run, share/man/man1/pelx04-run.1
 #   share/doc/pelx04/                   README, licence, changelog, examples
-set(PELX04_INSTALL_CMOD ${CMAKE_INSTALL_LIBDIR}/lua/5.1 CACHE PATH
-  "Directory for the compiled Lua module, relative to the prefix or absolute")
 install(TARGETS pelx04 LIBRARY DESTINATION ${PELX04_INSTALL_CMOD})
 
 # The runner's own CMakeLists does not install it yet.
