@@ -12,7 +12,9 @@ failed=0
 stage() {
   name="$1"; shift
   echo "== $name"
+  started=$(date +%s)
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
+  echo "== $name: $(($(date +%s) - started)) s"
 }
 
 suite() {
