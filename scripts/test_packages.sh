@@ -55,7 +55,8 @@ if [ $install = yes ]; then
 else
   dpkg-deb -x "$deb" "$work/unpacked"
   prefix="$work/unpacked"
-  export LUA_CPATH="$prefix/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/lua/5.1/?.so"
+  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  export LUA_CPATH="$prefix/usr/lib/$multiarch/lua/5.1/?.so"
   unset LUA_PATH LUA_INIT
 fi
 for lua in lua5.1 luajit; do
@@ -110,7 +111,7 @@ timed "Windows zips checked"
 mkdir -p "$work/source"
 tar -xzf "dist/pelx04-$version.tar.gz" -C "$work/source"
 rc=0; png=$(cd "$work/source/pelx04-$version" && scripts/run.sh 2>"$work/run.log") || rc=$?
-[ $rc -eq 0 ] && [ -s "$work/source/pelx04-$version/$png" ] || { rc=1; tail -n 20 "$work/run.log"; }
+if [ $rc -ne 0 ] || [ ! -s "$work/source/pelx04-$version/$png" ]; then rc=1; tail -n 20 "$work/run.log"; fi
 result $rc "pelx04-$version.tar.gz builds with scripts/run.sh"
 timed "source tarball checked"
 
