@@ -29,3 +29,6 @@ set_property(TARGET pelx04 APPEND PROPERTY LINK_DEPENDS ${PELX04_LUA_IMPLIB})
 # Only the dllexport'ed luaopen_pelx04 goes into the export table, never
 # symbols of the static runtime libraries.
 target_link_options(pelx04 PRIVATE -Wl,--exclude-all-symbols)
+
+# The notes that go into the Windows zips, with this version in the title.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt.in ${CMAKE_BINARY_DIR}/README-windows.txt @ONLY)

@@ -8,9 +8,13 @@ packages_of() {
     build)   echo "cmake make g++ pkg-config binutils lua5.1 luajit liblua5.1-0-dev libstb-dev" ;;
     test)    echo "libgtest-dev googletest" ;;
     fuzz)    echo "clang libclang-rt-14-dev" ;;
-    video)   echo "ffmpeg" ;;
-    windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 dpkg-dev" ;;
+    # The frame runner: FFmpeg's libraries and the ffmpeg program its tests use.
+    media|video) echo "ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev pkg-config" ;;
+    windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev" ;;
     rocks)   echo "luarocks" ;;
+    # Everything debian/control's Build-Depends lists, and the tools that make
+    # and check the packages.
+    package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
@@ -30,6 +34,11 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "installing:$missing" >&2
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit wine runs the 32-bit DLL; its packages come from the i386 architecture.
+case "$missing" in
+  *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
+esac
 $sudo apt-get update -qq
 # shellcheck disable=SC2086
 $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

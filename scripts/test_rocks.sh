@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs the module with scripts/luarocks_make.sh from this checkout into a throwaway
-# tree, then requires the installed copy from lua5.1, with only that tree on
+# Installs the module with a plain `luarocks make` at the top of this checkout
+# (it finds pelx04-VERSION-1.rockspec there) into a throwaway tree, then
+# requires the installed copy from lua5.1, with only that tree on
 # package.cpath, and runs a filter through it.
 set -eu
 cd "$(dirname "$0")/.."
@@ -8,11 +9,14 @@ scripts/deps.sh build rocks
 tree=$(mktemp -d)
 trap 'rm -rf "$tree" build.luarocks' EXIT
 rm -rf build.luarocks
-scripts/luarocks_make.sh --tree "$tree" >"$tree/make.log" 2>&1 || {
+{ luarocks --lua-version 5.1 lint ./*.rockspec &&
+  luarocks --lua-version 5.1 make --tree "$tree"; } >"$tree/make.log" 2>&1 || {
   cat "$tree/make.log"; echo "0 passed, 1 failed"; exit 1; }
 module=$(find "$tree" -name 'pelx04.so' -path '*/lib/lua/5.1/*')
 [ -n "$module" ] || { cat "$tree/make.log"; echo "no pelx04.so in the tree"; echo "0 passed, 1 failed"; exit 1; }
 echo "installed: ${module#"$tree"/}"
+licence=$(find "$tree" -path '*/pelx04/*/doc/LICENSE')
+[ -n "$licence" ] || { echo "no LICENSE in the rock's doc folder"; echo "0 passed, 1 failed"; exit 1; }
 # The test-only buffer module goes beside it, so the path names the tree alone.
 cc -O2 -shared -fPIC -I/usr/include/lua5.1 -o "$(dirname "$module")/pixbuf.so" tests/lua/pixbuf.c
 LUA_CPATH="$tree/lib/lua/5.1/?.so" LUA_PATH="" lua5.1 -e '

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include <stb_easy_font.h>
-#include <stb_image.h>
 
 #include "image_io.hpp"
+#include "media_input.hpp"
 
 namespace {
 
@@ -67,7 +67,7 @@ int textWidth(const std::string& text, int scale) {
 
 // Box-averages the RGBA image into a tile of tileWidth x tileHeight with
 // premultiplied alpha, then lays it over a checkerboard.
-void drawTile(Sheet& sheet, int left, int top, int tileWidth, int tileHeight, const unsigned char* rgba, int width,
+void drawTile(Sheet& sheet, int left, int top, int tileWidth, int tileHeight, const unsigned char* bgra, int width,
               int height) {
     for (int ty = 0; ty < tileHeight; ++ty) {
         const int sy0 = ty * height / tileHeight;
@@ -79,10 +79,10 @@ void drawTile(Sheet& sheet, int left, int top, int tileWidth, int tileHeight, co
             double alpha = 0;
             for (int sy = sy0; sy < sy1; ++sy) {
                 for (int sx = sx0; sx < sx1; ++sx) {
-                    const unsigned char* p = rgba + (static_cast<std::size_t>(sy) * static_cast<std::size_t>(width) +
+                    const unsigned char* p = bgra + (static_cast<std::size_t>(sy) * static_cast<std::size_t>(width) +
                                                      static_cast<std::size_t>(sx)) * 4;
                     const double a = p[3] / 255.0;
-                    for (int c = 0; c < 3; ++c) sum[c] += p[c] * a;
+                    for (int c = 0; c < 3; ++c) sum[c] += p[2 - c] * a;  // R, G, B from B, G, R, A
                     alpha += a;
                 }
             }
@@ -119,17 +119,26 @@ int main(int argc, char** argv) {
         std::string label;
         int width;
         int height;
-        unsigned char* rgba;
+        std::vector<std::uint32_t> bgra;
     };
     std::vector<Image> images;
     for (int i = 5; i + 1 < argc; i += 2) {
-        int w = 0, h = 0, n = 0;
-        unsigned char* rgba = stbi_load(argv[i], &w, &h, &n, 4);
-        if (rgba == nullptr) {
-            std::fprintf(stderr, "pelx04-gallery: cannot read '%s': %s\n", argv[i], stbi_failure_reason());
+        // Tiles are read the way the runner reads any image: FFmpeg's decoders
+        // behind the runner's limits.
+        pelx04run::MediaInput input;
+        pelx04run::Frame tile;
+        std::string error;
+        AVPacket* ignored = av_packet_alloc();
+        const bool read = ignored != nullptr && input.openFile(argv[i], pelx04run::InputLimits{}, error) &&
+                          pelx04run::resizeFrame(tile, input.video().width, input.video().height) &&
+                          input.next(*ignored, error) == pelx04run::MediaInput::Next::frame &&
+                          input.convertFrame(tile.bytes(), error);
+        av_packet_free(&ignored);
+        if (!read) {
+            std::fprintf(stderr, "pelx04-gallery: cannot read '%s': %s\n", argv[i], error.c_str());
             return 1;
         }
-        images.push_back({argv[i + 1], w, h, rgba});
+        images.push_back({argv[i + 1], tile.width, tile.height, std::move(tile.words)});
     }
 
     const int tileHeight = images[0].height * tileWidth / images[0].width;
@@ -148,8 +157,8 @@ int main(int argc, char** argv) {
         std::string label = image.label;
         while (label.size() > 1 && textWidth(label, 2) > tileWidth) label.pop_back();
         drawText(sheet, left, top + 6, 2, label, 225);
-        drawTile(sheet, left, top + labelHeight, tileWidth, tileHeight, image.rgba, image.width, image.height);
-        stbi_image_free(image.rgba);
+        drawTile(sheet, left, top + labelHeight, tileWidth, tileHeight, reinterpret_cast<const unsigned char*>(image.bgra.data()), image.width,
+                 image.height);
     }
 
     std::string error;

@@ -8,7 +8,6 @@
 #include <new>
 #include <system_error>
 
-#include <stb_image.h>
 #include <stb_image_write.h>
 
 #ifdef _WIN32
@@ -62,34 +61,6 @@ void frameToRgba(const Frame& frame, unsigned char* rgba) {
         d[2] = s[0];
         d[3] = s[3];
     }
-}
-
-bool loadImage(const std::string& path, Frame& frame, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot open '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    int width = 0;
-    int height = 0;
-    int components = 0;
-    unsigned char* rgba = stbi_load_from_file(file, &width, &height, &components, 4);
-    const bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (rgba == nullptr) {
-        error = "cannot read '" + path + "': " +
-                (readFailed ? std::string("read error") : std::string(stbi_failure_reason())) +
-                " (PNG, JPEG, BMP or TGA expected)";
-        return false;
-    }
-    const bool sized = resizeFrame(frame, width, height);
-    if (sized) frameFromRgba(frame, rgba);
-    stbi_image_free(rgba);
-    if (!sized) {
-        error = "image '" + path + "' is too large";
-        return false;
-    }
-    return true;
 }
 
 namespace {

@@ -29,10 +29,6 @@ bool resizeFrame(Frame& frame, int width, int height);
 void frameFromRgba(Frame& frame, const unsigned char* rgba);
 void frameToRgba(const Frame& frame, unsigned char* rgba);
 
-// Reads a PNG, JPEG, BMP or TGA file; alpha is kept, formats without alpha
-// read as opaque. On failure returns false and says why in `error`.
-bool loadImage(const std::string& path, Frame& frame, std::string& error);
-
 // Writes RGBA (components 4) or RGB (components 3) pixels as a PNG. The file
 // is written beside the target under a temporary name and renamed into place
 // only when complete, so a failure never leaves a half-written target.

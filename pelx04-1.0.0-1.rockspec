@@ -1,8 +1,7 @@
--- The LuaRocks package of pelx04: `luarocks make` builds the module with CMake
--- from this checkout and installs pelx04.so into the tree's lib/lua/5.1.
--- LuaRocks takes it only under the name pelx04-<version>.rockspec, so
--- scripts/luarocks_make.sh writes that copy into build-rocks/ and runs
--- luarocks make on it from the top of the checkout.
+-- The LuaRocks package of pelx04: `luarocks make` at the top of the checkout
+-- builds the module with CMake and installs it with `cmake --install`, which
+-- puts pelx04.so into the tree's lib/lua/5.1. The version here and in the file
+-- name follows project() in CMakeLists.txt (tests/release/versions_test.sh).
 rockspec_format = "3.0"
 package = "pelx04"
 version = "1.0.0-1"
@@ -10,7 +9,7 @@ source = {
   url = "git+file://.",
 }
 description = {
-  license = "Proprietary",
+  license = "MIT",
   summary = "Colour and tone filters over 32-bit BGRA pixel buffers for Lua 5.1 hosts",
   detailed = [[
 pelx04 is a native Lua 5.1 module (PUC Lua 5.1 and LuaJIT) whose functions
@@ -28,7 +27,8 @@ build = {
   variables = {
     CMAKE_BUILD_TYPE = "Release",
     CMAKE_INSTALL_PREFIX = "$(PREFIX)",
-    INSTALL_CMOD = "$(LIBDIR)",
+    CMAKE_INSTALL_DOCDIR = "doc",
+    PELX04_INSTALL_CMOD = "$(LIBDIR)",
     LUA_INCLUDE_DIR = "$(LUA_INCDIR)",
     PELX04_BUILD_TESTS = "OFF",
     PELX04_BUILD_TOOLS = "OFF",

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Times the frame runner on a 1920 x 1080 H.264 clip against ffmpeg, each
+# command REPEAT times (default 5) in turn, and prints the median wall times:
+#   1. an empty script, H.264 in, raw BGRA out (--codec rawvideo, NUT), against
+#      ffmpeg doing the same transcode alone;
+#   2. mirtHSV, H.264 in and out (libx264, CRF 18, yuv420p, preset medium),
+#      against the three-process pipe: ffmpeg | pelx04-run --raw | ffmpeg.
+#   scripts/bench_runner.sh [REPEAT]       (BUILD_DIR=build by default)
+set -eu
+cd "$(dirname "$0")/.."
+repeat=${1:-5}
+build=${BUILD_DIR:-build}
+scripts/deps.sh build media
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target pelx04-run >/dev/null
+runner=$(pwd)/$build/bin/pelx04-run
+# In memory when /dev/shm exists: the raw outputs are 800 MB each, and the disk is not what is timed.
+work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -t 4 -c:v libx264 -pix_fmt yuv420p \
+  -preset fast clip.mp4
+printf 'local unused = 1\n' >empty.lua
+printf 'pelx04.mirtHSV(frame.data, frame.width, frame.height, 120, 10, -10)\n' >hsv.lua
+
+cat >commands.sh <<EOF_COMMANDS
+runner=$runner
+EOF_COMMANDS
+cat >>commands.sh <<'EOF_COMMANDS'
+ffmpeg_raw() { ffmpeg -nostdin -v error -y -i clip.mp4 -c:v rawvideo -pix_fmt bgra ffmpeg.nut; rm ffmpeg.nut; }
+runner_raw() { "$runner" --quiet empty.lua clip.mp4 -o runner.nut --codec rawvideo; rm runner.nut; }
+pipe_hsv() {
+  ffmpeg -nostdin -v error -i clip.mp4 -f rawvideo -pix_fmt bgra - |
+    "$runner" --quiet --raw 1920x1080 hsv.lua |
+    ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - -c:v libx264 -crf 18 \
+      -preset medium -pix_fmt yuv420p pipe.mp4
+}
+runner_hsv() { "$runner" --quiet hsv.lua clip.mp4 -o runner.mp4 --crf 18 --opt preset=medium; }
+EOF_COMMANDS
+
+# seconds NAME: appends "wall cpu" (cpu: user + system of every process it ran).
+seconds() { /usr/bin/time -f '%e %U %S' -o time.txt sh -c ". ./commands.sh; $1"; awk '{ print $1, $2 + $3 }' time.txt; }
+# median COLUMN < times: the median of that column (1 wall, 2 cpu).
+median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+load=$(cut -d" " -f1-3 /proc/loadavg)
+for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do : >"$name.times"; done
+i=0
+while [ "$i" -lt "$repeat" ]; do
+  for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do seconds "$name" >>"$name.times"; done
+  i=$((i + 1))
+done
+echo "machine: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores; load before: $load"
+echo "clip: 1920x1080 H.264 yuv420p, 100 frames at 25 fps; medians of $repeat runs in seconds; every run as wall/cpu:"
+for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do
+  printf '%-11s wall %6.2f  cpu %6.2f   [%s]\n' "$name" "$(median 1 <"$name.times")" "$(median 2 <"$name.times")" \
+    "$(tr ' \n' '/ ' <"$name.times")"
+done
+ratio() { echo "scale=3; $(median "$1" <"$2.times") / $(median "$1" <"$3.times")" | bc; }
+echo "runner_raw / ffmpeg_raw: wall $(ratio 1 runner_raw ffmpeg_raw), cpu $(ratio 2 runner_raw ffmpeg_raw) (target <= 1.15)"
+echo "runner_hsv / pipe_hsv:   wall $(ratio 1 runner_hsv pipe_hsv), cpu $(ratio 2 runner_hsv pipe_hsv) (target < 1)"

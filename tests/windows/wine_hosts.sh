@@ -1,0 +1,103 @@
+# Windows Lua 5.1 hosts under wine, shared by scripts/test_windows.sh and
+# scripts/test_packages.sh (sourced, with the checkout as the current folder).
+# Both scripts use one build/ folder, build-windows/, so the Lua sources, the
+# hosts and the wine prefix are made once:
+#   build-windows/lua-src/   Debian's lua5.1 sources
+#   build-windows/win-x64/   lua.exe, lua51.dll, lua-x87-53.exe, pixbuf.dll (64-bit)
+#   build-windows/win-x86/   the same, 32-bit
+#   build-windows/wine/      the prefix; one server runs both 64- and 32-bit programs
+
+windows_work="$(pwd)/build-windows"
+
+# Debian's Lua 5.1 sources, with deb-src entries added only if missing. Sets luasrc.
+windows_lua_source() {
+  luasrc=$(ls -d "$windows_work"/lua-src/lua5.1-*/src 2>/dev/null | head -n 1 || true)
+  [ -n "$luasrc" ] && [ -f "$luasrc/lua.c" ] && return 0
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! apt-get source --print-uris lua5.1 >/dev/null 2>&1; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "-- adding deb-src entries for $codename"
+    printf '%s\n' "# Debian source packages: pelx04's Windows tests build Lua 5.1 from them." \
+      "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: $codename $codename-updates" \
+      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+      $sudo tee /etc/apt/sources.list.d/pelx04-deb-src.sources >/dev/null
+    $sudo apt-get update -qq
+  fi
+  rm -rf "$windows_work/lua-src" && mkdir -p "$windows_work/lua-src"
+  (cd "$windows_work/lua-src" && apt-get source -qq lua5.1 >/dev/null 2>&1) ||
+    { echo "apt-get source lua5.1 failed"; return 1; }
+  luasrc=$(ls -d "$windows_work"/lua-src/lua5.1-*/src | head -n 1)
+}
+
+# The host for ARCH (x64 or x86) in build-windows/win-ARCH: the upstream
+# sources compiled as the upstream mingw target does, a lua.exe that starts
+# with the x87 unit at 53-bit precision, and the test-only pixbuf module.
+windows_lua_build() {
+  arch=$1
+  case $arch in x64) cc=x86_64-w64-mingw32-gcc-win32 ;; x86) cc=i686-w64-mingw32-gcc-win32 ;; esac
+  win="$windows_work/win-$arch"
+  mkdir -p "$win"
+  cflags="-O2 -std=gnu99 -DLUA_BUILD_AS_DLL"
+  if [ ! -f "$win/lua.exe" ] || [ ! -f "$win/lua-x87-53.exe" ] || [ ! -f "$win/pixbuf.dll" ]; then
+    windows_lua_source || return 1
+    echo "-- building the $arch Windows Lua from $luasrc"
+    core="lapi lcode ldebug ldo ldump lfunc lgc llex lmem lobject lopcodes lparser lstate lstring ltable ltm lundump lvm lzio"
+    libs="lauxlib lbaselib ldblib liolib lmathlib loslib ltablib lstrlib loadlib linit"
+    sources=""
+    for name in $core $libs; do sources="$sources $luasrc/$name.c"; done
+    # shellcheck disable=SC2086
+    $cc $cflags -shared -static-libgcc -o "$win/lua51.dll" $sources -Wl,--out-implib,"$win/liblua51.dll.a" &&
+    $cc $cflags -static-libgcc -o "$win/lua.exe" "$luasrc/lua.c" "$win/liblua51.dll.a" &&
+    $cc $cflags -Dmain=luaMain -c "$luasrc/lua.c" -o "$win/lua-main.o" &&
+    $cc -O2 -static-libgcc -o "$win/lua-x87-53.exe" tests/windows/host_x87_53.c "$win/lua-main.o" "$win/liblua51.dll.a" &&
+    $cc $cflags -shared -static-libgcc -I"$luasrc" -o "$win/pixbuf.dll" tests/lua/pixbuf.c "$win/liblua51.dll.a" ||
+      return 1
+  fi
+}
+
+# wine headless and quiet, in the prefix of its own; its server alone is
+# stopped on exit. One server for the prefix, kept up until the end: a client
+# that starts while the previous client's server is shutting down loses its
+# connection. The 64-bit server runs the 32-bit programs too.
+wine_start() {
+  wineserver=/usr/lib/wine/wineserver64
+  export WINEPREFIX="$windows_work/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY LUA_INIT
+  trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  echo "-- starting wine (a new prefix takes a while)"
+  mkdir -p "$WINEPREFIX"
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -p
+  for arch in "$@"; do
+    wine "$windows_work/win-$arch/lua.exe" -e "io.write('')" >/dev/null 2>&1 || true
+  done
+}
+
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# Runs a Windows program; wine picks the 64- or 32-bit loader from the file.
+wine() { /usr/bin/wine "$@"; }
+
+# The whole Lua suite of tests/lua under the ARCH host, with pelx04.dll from
+# DLLDIR; one line per script, logs in OUTDIR. Counts into passed and failed.
+wine_lua_suite() {
+  arch=$1 dlldir=$2 outdir=$3 label=$4
+  win="$windows_work/win-$arch"
+  mkdir -p "$outdir"
+  for script in tests/lua/*_test.lua; do
+    name=$(basename "$script" .lua)
+    rc=0
+    LUA_CPATH="$(windows_path "$dlldir")\\?.dll;$(windows_path "$win")\\?.dll" \
+      LUA_PATH="$(windows_path "$(pwd)/tests/lua")\\?.lua" \
+      wine "$win/lua.exe" "$(windows_path "$(pwd)/$script")" >"$outdir/$name.txt" 2>&1 || rc=$?
+    tr -d '\r' <"$outdir/$name.txt" >"$outdir/$name.log"
+    summary=$(tail -n 1 "$outdir/$name.log")
+    echo "$label $name: $summary"
+    if [ $rc -ne 0 ] || ! echo "$summary" | grep -Eq '^[0-9]+ passed, 0 failed$'; then
+      grep -v '^[0-9]* passed' "$outdir/$name.log" | head -20
+      rc=1
+    fi
+    result $rc "$label $name"
+  done
+}
