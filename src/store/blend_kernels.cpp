@@ -70,9 +70,9 @@ void planFixedPoint(const PictureBlendParams& p) {
     fixedPlanUsable = false;
     double weight;
     bool frameIsBase;
-    if (std::fabs(p.ratio) <= 0.5) {
+    if (p.ratio >= -0.5 && p.ratio <= 0.5) {
         weight = p.ratio, frameIsBase = false;
-    } else if (std::fabs(p.complement) <= 0.5) {
+    } else if (p.complement >= -0.5 && p.complement <= 0.5) {
         weight = p.complement, frameIsBase = true;
     } else {
         return;
