@@ -12,6 +12,7 @@ packages_of() {
     windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 dpkg-dev" ;;
     rocks)   echo "luarocks" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
+    web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
 }
@@ -23,6 +24,9 @@ for group in "$@"; do
       missing="$missing $package"
     fi
   done
+  # Debian's nodejs comes without npm, another build of it with npm inside:
+  # the npm package only where no npm is there yet.
+  if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing="$missing npm"; fi
 done
 [ -z "$missing" ] && exit 0
 
