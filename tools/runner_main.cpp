@@ -1,10 +1,8 @@
-// pelx04-run: a small stand-in for a host application. It loads frames, hands
-// each to a Lua script that has pelx04 required, and writes the results.
-//
-//   pelx04-run [--quiet] SCRIPT [INPUT] [-o OUTPUT]   one image (or the test card) to a PNG
-//   pelx04-run --raw WIDTHxHEIGHT [--quiet] SCRIPT    raw BGRA frames, stdin to stdout
+// pelx04-run: runs a Lua script over every frame of a video, an image
+// sequence or a still, over the built-in test card, or over raw BGRA frames
+// between two pipes. Media is read and written with FFmpeg's libraries.
 #include <cerrno>
-#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,29 +10,20 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "guarded_frame.hpp"
 #include "image_io.hpp"
+#include "media_input.hpp"
+#include "media_output.hpp"
+#include "media_pipeline.hpp"
+#include "output_file.hpp"
+#include "progress.hpp"
 #include "raw_stream.hpp"
 #include "script_host.hpp"
 #include "test_card.hpp"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#define pelx04Dup _dup
-#define pelx04Dup2 _dup2
-#define pelx04Fdopen _fdopen
-#define pelx04Isatty _isatty
-#define pelx04Fileno _fileno
-#else
-#include <csignal>
-#include <unistd.h>
-#define pelx04Dup dup
-#define pelx04Dup2 dup2
-#define pelx04Fdopen fdopen
-#define pelx04Isatty isatty
-#define pelx04Fileno fileno
-#endif
 
 namespace {
 
@@ -44,27 +33,21 @@ using namespace pelx04run;
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 
-const char synopsisText[] =
-    "usage: pelx04-run [--quiet] SCRIPT [INPUT] [-o OUTPUT]\n"
-    "       pelx04-run --raw WIDTHxHEIGHT [--quiet] SCRIPT\n";
-
-const char helpText[] =
-    "\n"
-    "Runs the Lua SCRIPT once per frame with pelx04 required and the global table\n"
-    "frame = {data, width, height, index, row(y)}.\n"
-    "\n"
-    "  INPUT            a PNG, JPEG, BMP or TGA image; without it, a 1920x1080 test card\n"
-    "  -o OUTPUT        the PNG to write (default out/<script name>.png)\n"
-    "  --raw WxH        read raw BGRA frames of W x H pixels from standard input until it\n"
-    "                   ends and write each processed frame to standard output\n"
-    "  -q, --quiet      no progress report in --raw mode\n";
-
 struct Options {
     std::string script;
     std::string input;
     std::string output;
     std::string rawSize;
-    bool raw = false;
+    std::vector<std::string> scriptArgs;
+    EncoderSettings encoder;
+    std::string start;
+    std::string duration;
+    long long frames = -1;
+    std::uint64_t maxPixels = defaultMaxPixels;
+    bool sandbox = false;
+    long maxInstructions = -1;
+    std::size_t maxMemory = 0;
+    bool maxMemorySet = false;
     bool quiet = false;
 };
 
@@ -74,162 +57,273 @@ int fail(const std::string& message) {
 }
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "pelx04-run: %s\n%s", message.c_str(), synopsisText);
+    std::fprintf(stderr, "pelx04-run: %s\nRun with --help for more information.\n", message.c_str());
     return exitUsage;
 }
 
+void warn(const std::string& message) { std::fprintf(stderr, "pelx04-run: warning: %s\n", message.c_str()); }
+
 // Returns -1 when the options are good, otherwise the exit code.
 int parseOptions(int argc, char** argv, Options& options) {
-    std::vector<std::string> positional;
-    bool optionsEnded = false;
+    // Everything after "--" belongs to the script, as with lua's own command line.
+    int ownArgs = argc;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(synopsisText, stdout);
-            std::fputs(helpText, stdout);
-            return 0;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-o" || arg == "--output" || arg == "--raw") {
-            if (i + 1 >= argc) return usageError(arg + " needs a value");
-            (arg == "--raw" ? options.rawSize : options.output) = argv[++i];
-            if (arg == "--raw") options.raw = true;
-        } else {
-            return usageError("unknown option '" + arg + "'");
+        if (std::strcmp(argv[i], "--") == 0) {
+            ownArgs = i;
+            options.scriptArgs.assign(argv + i + 1, argv + argc);
+            break;
         }
     }
-    if (positional.empty()) return usageError("no script given");
-    options.script = positional[0];
-    if (options.raw) {
-        if (positional.size() > 1 || !options.output.empty()) {
-            return usageError("--raw reads standard input and writes standard output; no INPUT or -o");
-        }
-    } else {
-        if (positional.size() > 2) return usageError("too many arguments");
-        if (positional.size() == 2) options.input = positional[1];
-        if (options.output.empty()) {
-            options.output = (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
-        }
+    CLI::App app("pelx04-run [OPTIONS] SCRIPT INPUT -o OUTPUT [-- SCRIPT ARGS...]\n"
+                 "pelx04-run [OPTIONS] SCRIPT [IMAGE] [-o OUTPUT.png]\n"
+                 "pelx04-run --raw WIDTHxHEIGHT [OPTIONS] SCRIPT\n\n"
+                 "Runs the Lua SCRIPT once per frame with pelx04 loaded and the global table\n"
+                 "frame = {data, width, height, index, time, row(y)}, and writes the frames it leaves.",
+                 "pelx04-run");
+    app.set_version_flag("--version", std::string("pelx04-run ") + PELX04_VERSION);
+    app.add_option("SCRIPT", options.script, "the Lua script run on every frame")->required();
+    app.add_option("INPUT", options.input,
+                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card");
+    app.add_option("-o,--output", options.output,
+                   "the file to write; its extension chooses the container (default for a still: "
+                   "out/<script name>.png)");
+    app.add_option("--raw", options.rawSize,
+                   "read raw BGRA frames of WIDTHxHEIGHT from standard input, write them to standard output");
+    app.add_option("--codec", options.encoder.codec,
+                   "the video encoder (default libx264 for mp4/mkv/mov, libvpx-vp9 for webm, png for images)");
+    app.add_option("--crf", options.encoder.crf, "the encoder's constant quality (default 18 for libx264)")
+        ->check(CLI::Range(0, 63));
+    app.add_option("--opt", options.encoder.options, "an encoder option KEY=VALUE, such as preset=slow (repeatable)")
+        ->check([](const std::string& value) {
+            const std::size_t equals = value.find('=');
+            return equals == std::string::npos || equals == 0 ? std::string("expected KEY=VALUE") : std::string();
+        });
+    app.add_option("--start", options.start, "start at this time of the input ([HH:]MM:SS[.m] or seconds)");
+    app.add_option("--duration", options.duration, "stop after this much of the input");
+    app.add_option("--frames", options.frames, "stop after N frames")->check(CLI::NonNegativeNumber);
+    app.add_option("--max-pixels", options.maxPixels,
+                   "refuse frames of more pixels than this, before decoding them (default 67108864, 8192x8192)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--sandbox", options.sandbox,
+                 "run the script without io, os (but its clocks), require (but pelx04), load* and dofile, "
+                 "with the limits below");
+    app.add_option("--max-instructions", options.maxInstructions,
+                   "Lua instructions per frame, 0 for no limit (default 1000000000 under --sandbox)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--max-memory", options.maxMemory, "bytes of Lua memory, such as 256MB (default 1GB under --sandbox)")
+        ->transform(CLI::AsSizeValue(false))
+        ->each([&options](const std::string&) { options.maxMemorySet = true; });
+    app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
+    try {
+        app.parse(ownArgs, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : exitUsage;
+    }
+    if (!options.rawSize.empty() && (!options.input.empty() || !options.output.empty())) {
+        return usageError("--raw reads standard input and writes standard output; no INPUT or -o");
     }
     return -1;
 }
 
-// package.cpath for the module built beside the runner: <exe dir>/../lua.
-std::string modulePattern(const char* argv0) {
-    fs::path exe;
-#ifdef _WIN32
-    char buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) exe = fs::path(std::string(buffer, length));
-    const char* suffix = "?.dll";
-#else
+// The module beside this runner: in the build tree ../lua/pelx04.so, once
+// installed the directory CMake placed it in, relative to the runner.
+std::string modulePath(const char* argv0) {
     std::error_code ec;
-    exe = fs::read_symlink("/proc/self/exe", ec);
-    const char* suffix = "?.so";
-#endif
-    if (exe.empty()) {
-        std::error_code ignored;
-        exe = fs::absolute(fs::path(argv0), ignored);
-    }
-    const fs::path dir = (exe.parent_path() / ".." / "lua").lexically_normal();
-    return (dir / suffix).string();
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (exe.empty()) exe = fs::absolute(fs::path(argv0), ec);
+    const fs::path dir = exe.parent_path();
+    const fs::path built = (dir / ".." / "lua" / "pelx04.so").lexically_normal();
+    if (fs::exists(built, ec)) return built.string();
+    return (dir / PELX04_INSTALLED_MODULE_DIR / "pelx04.so").lexically_normal().string();
 }
 
-int runImage(const Options& options, const std::string& pattern) {
-    std::string error;
-    lua_State* L = openScriptHost(pattern, options.script, error);
-    if (L == nullptr) return fail(error);
-
-    Frame frame;
-    const bool loaded = options.input.empty() ? makeTestCard(frame) : loadImage(options.input, frame, error);
-    if (!loaded) {
-        closeScriptHost(L);
-        return fail(options.input.empty() ? "out of memory making the test card" : error);
-    }
-    const bool ran = runScript(L, frame.bytes(), frame.width, frame.height, 0, error);
-    closeScriptHost(L);
-    std::fflush(stdout);
-    if (!ran) return fail(error);
-    if (!saveFrame(options.output, frame, error)) return fail(error);
-    return 0;
+bool openScript(const Options& options, const char* argv0, lua_State*& L, std::string& error) {
+    ScriptOptions script;
+    script.modulePath = modulePath(argv0);
+    script.scriptPath = options.script;
+    script.scriptArgs = options.scriptArgs;
+    script.sandbox = options.sandbox;
+    script.maxInstructions = options.maxInstructions >= 0 ? options.maxInstructions
+                             : options.sandbox           ? sandboxDefaultMaxInstructions
+                                                         : 0;
+    script.maxMemoryBytes = options.maxMemorySet ? options.maxMemory : options.sandbox ? sandboxDefaultMaxMemoryBytes : 0;
+    L = openScriptHost(script, error);
+    return L != nullptr;
 }
 
-class Progress {
+bool parseTime(const std::string& text, const char* option, double& seconds, std::string& error) {
+    if (text.empty()) return true;
+    int64_t microseconds = 0;
+    if (av_parse_time(&microseconds, text.c_str(), 1) < 0 || microseconds < 0) {
+        error = std::string("bad ") + option + " '" + text + "': expected [HH:]MM:SS[.m...] or seconds";
+        return false;
+    }
+    seconds = static_cast<double>(microseconds) / AV_TIME_BASE;
+    return true;
+}
+
+bool isPattern(const std::string& path) { return path.find('%') != std::string::npos; }
+
+bool showProgress(const Options& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }
+
+// Writes OUTPUT through a temporary file renamed into place when complete,
+// or, for an image sequence, file by file.
+class OutputTarget {
 public:
-    explicit Progress(bool shown) : shown_(shown), start_(Clock::now()), last_(start_) {}
-
-    void frameDone(unsigned long long frames) {
-        if (!shown_) return;
-        const Clock::time_point now = Clock::now();
-        if (now - last_ < std::chrono::milliseconds(250)) return;
-        last_ = now;
-        print(frames, now, "");
+    bool open(const std::string& path, std::string& error) {
+        pattern_ = isPattern(path);
+        // As the runner always did: out/<script>.png needs no mkdir first.
+        const fs::path folder = fs::path(path).parent_path();
+        std::error_code ignored;
+        if (!folder.empty()) fs::create_directories(folder, ignored);
+        if (pattern_) return true;
+        return file_.open(path, error);
     }
-
-    void finish(unsigned long long frames) {
-        if (shown_) print(frames, Clock::now(), "\n");
+    int fd() const { return pattern_ ? -1 : file_.fd(); }
+    bool commit(std::string& error) { return pattern_ || file_.commit(error); }
+    void abandon() {
+        if (!pattern_) file_.abandon();
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    void print(unsigned long long frames, Clock::time_point now, const char* end) {
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
-        std::fprintf(stderr, "\rpelx04-run: %llu frames, %.1f fps%s", frames, fps, end);
-        std::fflush(stderr);
-    }
-
-    bool shown_;
-    Clock::time_point start_;
-    Clock::time_point last_;
+    OutputFile file_;
+    bool pattern_ = false;
 };
 
-int runRaw(const Options& options, const std::string& pattern) {
+int runTestCard(const Options& options, lua_State* L) {
+    std::string error;
+    Frame card;
+    if (!makeTestCard(card)) return fail("out of memory making the test card");
+    GuardedFrame frame;
+    if (!mapGuardedFrame(card.words.size() * 4, frame, error)) return fail(error);
+    std::memcpy(frame.pixels, card.bytes(), card.words.size() * 4);
+    card.words.clear();
+    noteCurrentFrame(0);
+    const bool ran = runScript(L, frame.pixels, testCardWidth, testCardHeight, 0, 0.0, error);
+    std::fflush(stdout);
+    if (!ran) {
+        unmapGuardedFrame(frame);
+        return fail(error);
+    }
+    VideoSource source;
+    source.width = testCardWidth;
+    source.height = testCardHeight;
+    source.pixelFormat = AV_PIX_FMT_BGRA;
+    source.expectedFrames = 1;
+    source.still = true;
+    OutputTarget target;
+    MediaOutput output;
+    const bool written = target.open(options.output, error) &&
+                         output.open(options.output, target.fd(), source, nullptr, -1, options.encoder, error) &&
+                         output.writeFrame(frame.pixels, FrameTiming{}, error) && output.finish(error) &&
+                         target.commit(error);
+    unmapGuardedFrame(frame);
+    if (!written) {
+        target.abandon();
+        return fail(error);
+    }
+    return 0;
+}
+
+int runMedia(Options& options, lua_State* L) {
+    std::string error;
+    double start = 0;
+    double duration = -1;
+    if (!parseTime(options.start, "--start", start, error) || !parseTime(options.duration, "--duration", duration, error)) {
+        return usageError(error);
+    }
+    MediaInput input;
+    InputLimits limits;
+    limits.maxPixels = options.maxPixels;
+    if (!input.openFile(options.input, limits, error)) return fail(error);
+    if (options.output.empty()) {
+        if (!input.video().still) return usageError("a video needs -o OUTPUT");
+        options.output = (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
+    }
+    if (!input.setRange(start, duration, error)) return fail(error);
+    const VideoSource& video = input.video();
+    if (av_pix_fmt_desc_get(video.pixelFormat) != nullptr &&
+        av_pix_fmt_desc_get(video.pixelFormat)->comp[0].depth > 8) {
+        warn(std::string("the input's ") + av_get_pix_fmt_name(video.pixelFormat) +
+             " pictures are converted to 8 bits per channel for the script");
+    }
+    if (video.transfer == AVCOL_TRC_SMPTE2084 || video.transfer == AVCOL_TRC_ARIB_STD_B67) {
+        warn("the input is HDR; the script sees its code values, not tone-mapped colours");
+    }
+
+    OutputTarget target;
+    MediaOutput output;
+    if (!target.open(options.output, error) ||
+        !output.open(options.output, target.fd(), video, input.format(), input.videoStreamIndex(), options.encoder,
+                     error)) {
+        target.abandon();
+        return fail(error);
+    }
+    if (!options.quiet) {
+        for (const std::string& note : output.notes()) std::fprintf(stderr, "pelx04-run: %s\n", note.c_str());
+    }
+    PipelineSettings settings;
+    settings.maxFrames = options.frames;
+    settings.progress = showProgress(options);
+    const PipelineResult result = runPipeline(input, output, L, settings);
+    std::fflush(stdout);
+    if (!result.error.empty()) {
+        target.abandon();
+        return fail(result.error);
+    }
+    if (result.frames == 0) {
+        target.abandon();
+        return fail("'" + options.input + "' gave no frames" + (options.start.empty() ? "" : " after --start"));
+    }
+    if (!target.commit(error)) return fail(error);
+    if (!result.warning.empty()) {
+        warn(result.warning + "; the " + std::to_string(result.frames) + " frames decoded before it were kept");
+    }
+    return 0;
+}
+
+int runRaw(const Options& options, const char* argv0) {
     int width = 0;
     int height = 0;
     std::size_t frameBytes = 0;
     std::string error;
     if (!parseFrameSize(options.rawSize, width, height, frameBytes, error)) return usageError(error);
-
-    if (pelx04Isatty(pelx04Fileno(stdout))) {
-        return fail("standard output is a terminal; send the frames to a file or a pipe");
+    // Refused before a byte is allocated: a size on the command line is no
+    // reason to reserve gigabytes.
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > options.maxPixels) {
+        return usageError("--raw " + options.rawSize + " is past the limit of " + std::to_string(options.maxPixels) +
+                          " pixels (--max-pixels raises it)");
     }
-    Frame frame;
-    if (!resizeFrame(frame, width, height)) return fail("cannot hold a frame of " + options.rawSize + " pixels");
+    if (isatty(STDOUT_FILENO)) return fail("standard output is a terminal; send the frames to a file or a pipe");
 
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#else
     // A closed downstream pipe becomes a write error reported below, not a
     // silent death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-#endif
     // Frames own standard output: the script's print and io.write go to
     // standard error instead, so they cannot corrupt the stream.
-    const int frameFd = pelx04Dup(pelx04Fileno(stdout));
-    std::FILE* frameOut = frameFd >= 0 ? pelx04Fdopen(frameFd, "wb") : nullptr;
-    if (frameOut == nullptr || pelx04Dup2(pelx04Fileno(stderr), pelx04Fileno(stdout)) < 0) {
+    const int frameFd = dup(STDOUT_FILENO);
+    std::FILE* frameOut = frameFd >= 0 ? fdopen(frameFd, "wb") : nullptr;
+    if (frameOut == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         return fail(std::string("cannot set up standard output: ") + std::strerror(errno));
     }
-    const bool showProgress = !options.quiet && pelx04Isatty(pelx04Fileno(stderr));
-
-    lua_State* L = openScriptHost(pattern, options.script, error);
-    if (L == nullptr) {
+    lua_State* L = nullptr;
+    if (!openScript(options, argv0, L, error)) {
         std::fclose(frameOut);
         return fail(error);
     }
-    Progress progress(showProgress);
-    unsigned long long frames = 0;
+    GuardedFrame frame;
+    if (!mapGuardedFrame(frameBytes, frame, error)) {
+        closeScriptHost(L);
+        std::fclose(frameOut);
+        return fail(error);
+    }
+    Progress progress(showProgress(options), 0);
+    long long frames = 0;
     int status = 0;
     for (;;) {
         std::size_t got = 0;
-        const RawRead read = readRawFrame(stdin, frame.bytes(), frameBytes, got);
+        const RawRead read = readRawFrame(stdin, frame.pixels, frameBytes, got);
         if (read == RawRead::end) break;
         if (read == RawRead::failed) {
             status = fail("cannot read frame " + std::to_string(frames) + " from standard input");
@@ -237,16 +331,17 @@ int runRaw(const Options& options, const std::string& pattern) {
         }
         if (read == RawRead::shortFrame) {
             progress.finish(frames);
-            status = fail("standard input ended inside frame " + std::to_string(frames) + ": " +
-                          std::to_string(got) + " of " + std::to_string(frameBytes) + " bytes");
+            status = fail("standard input ended inside frame " + std::to_string(frames) + ": " + std::to_string(got) +
+                          " of " + std::to_string(frameBytes) + " bytes");
             break;
         }
-        if (!runScript(L, frame.bytes(), width, height, static_cast<double>(frames), error)) {
+        noteCurrentFrame(static_cast<long>(frames));
+        if (!runScript(L, frame.pixels, width, height, static_cast<long>(frames), -1.0, error)) {
             progress.finish(frames);
-            status = fail("frame " + std::to_string(frames) + ": " + error);
+            status = fail(error);
             break;
         }
-        if (!writeRawFrame(frameOut, frame.bytes(), frameBytes)) {
+        if (!writeRawFrame(frameOut, frame.pixels, frameBytes)) {
             progress.finish(frames);
             status = fail("cannot write frame " + std::to_string(frames) + ": " + std::strerror(errno));
             break;
@@ -255,6 +350,7 @@ int runRaw(const Options& options, const std::string& pattern) {
         progress.frameDone(frames);
     }
     closeScriptHost(L);
+    unmapGuardedFrame(frame);
     std::fflush(stdout);
     const bool flushed = std::fflush(frameOut) == 0;
     const int flushErrno = errno;
@@ -266,15 +362,33 @@ int runRaw(const Options& options, const std::string& pattern) {
     return status;
 }
 
+int run(int argc, char** argv) {
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed >= 0) return parsed;
+    installGuardFaultHandler();
+    installOutputCleanupHandlers();
+    av_log_set_level(AV_LOG_ERROR);
+    if (!options.rawSize.empty()) return runRaw(options, argv[0]);
+
+    if (options.input.empty() && options.output.empty()) {
+        options.output = (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
+    }
+    std::string error;
+    lua_State* L = nullptr;
+    if (!openScript(options, argv[0], L, error)) return fail(error);
+    // A closed pipe at OUTPUT is a write error, reported as one.
+    std::signal(SIGPIPE, SIG_IGN);
+    const int status = options.input.empty() ? runTestCard(options, L) : runMedia(options, L);
+    closeScriptHost(L);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        Options options;
-        const int parsed = parseOptions(argc, argv, options);
-        if (parsed >= 0) return parsed;
-        const std::string pattern = modulePattern(argv[0]);
-        return options.raw ? runRaw(options, pattern) : runImage(options, pattern);
+        return run(argc, argv);
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
     } catch (const std::exception& e) {

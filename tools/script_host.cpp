@@ -1,45 +1,99 @@
 // Lua errors unwind with longjmp, which skips C++ destructors. So everything
-// that can raise one (loading libraries, require, the script itself) runs
-// inside lua_cpcall in functions that hold no objects with destructors, and
-// the public functions, which may, call only API functions that cannot raise.
+// that can raise one (loading libraries and the module, the script itself)
+// runs inside lua_cpcall in functions that hold no objects with destructors,
+// and the public functions, which may, call only API functions that cannot
+// raise.
 #include "script_host.hpp"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
 #include <lua.hpp>
+
+#include "lua_sandbox.hpp"
 
 namespace pelx04run {
 namespace {
 
-// Registry keys: the loaded chunk and the traceback handler, kept where the
-// script cannot reach or replace them.
+// Registry keys: the loaded chunk, the traceback function and the host's own
+// state, kept where the script cannot reach or replace them.
 char chunkKey;
 char tracebackKey;
+char hostKey;
 
-struct SetupCall {
-    const char* cpath;
-    const char* scriptPath;
+// Lives as long as the state; the allocator's userdata is its budget.
+struct HostState {
+    MemoryBudget budget{0, 0};
+    ScriptOptions options;
+    std::string chunkName;
+    std::string scriptText;
 };
 
 struct FrameCall {
+    const HostState* host;
     unsigned char* pixels;
-    double width;
-    double height;
-    double index;
+    lua_Number width;
+    lua_Number height;
+    lua_Number index;
+    lua_Number time;
+    int scriptStatus;  // the script's own status; rethrowing it turns every error into a runtime one
 };
 
-int setUpHost(lua_State* L) {
-    const SetupCall* call = static_cast<const SetupCall*>(lua_touserdata(L, 1));
-    luaL_openlibs(L);
-
-    // Only the build's own module may answer require "pelx04"; LUA_CPATH and
-    // the system directories are not consulted.
-    lua_getglobal(L, "package");
-    lua_pushstring(L, call->cpath);
-    lua_setfield(L, -2, "cpath");
+HostState* hostOf(lua_State* L) {
+    lua_pushlightuserdata(L, &hostKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    HostState* host = static_cast<HostState*>(lua_touserdata(L, -1));
     lua_pop(L, 1);
+    return host;
+}
 
-    lua_getglobal(L, "require");
+void loadModuleByPath(lua_State* L, const char* modulePath) {
+    lua_getglobal(L, "package");
+    const int package = lua_gettop(L);
+    lua_getfield(L, package, "loadlib");
+    lua_pushstring(L, modulePath);
+    lua_pushstring(L, "luaopen_pelx04");
+    lua_call(L, 2, 2);
+    if (lua_isnil(L, -2)) {
+        luaL_error(L, "cannot load the pelx04 module %s: %s", modulePath, lua_tostring(L, -1));
+    }
+    lua_pop(L, 1);
     lua_pushstring(L, "pelx04");
-    lua_call(L, 1, 0);
+    lua_call(L, 1, 1);
+    // As require does: a module that returns nothing is what it left as its global.
+    if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        lua_getglobal(L, "pelx04");
+    }
+    lua_getfield(L, package, "loaded");
+    lua_pushvalue(L, -2);
+    lua_setfield(L, -2, "pelx04");
+    lua_settop(L, package - 1);
+}
+
+void setArgTable(lua_State* L, const ScriptOptions& options) {
+    lua_createtable(L, static_cast<int>(options.scriptArgs.size()), 1);
+    lua_pushstring(L, options.scriptPath.c_str());
+    lua_rawseti(L, -2, 0);
+    int index = 1;
+    for (const std::string& value : options.scriptArgs) {
+        lua_pushlstring(L, value.data(), value.size());
+        lua_rawseti(L, -2, index++);
+    }
+    lua_setglobal(L, "arg");
+}
+
+int setUpHost(lua_State* L) {
+    HostState* host = static_cast<HostState*>(lua_touserdata(L, 1));
+    const ScriptOptions& options = host->options;
+    lua_pushlightuserdata(L, &hostKey);
+    lua_pushlightuserdata(L, host);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+
+    luaL_openlibs(L);
+    loadModuleByPath(L, options.modulePath.c_str());
 
     lua_pushlightuserdata(L, &tracebackKey);
     lua_getglobal(L, "debug");
@@ -47,10 +101,56 @@ int setUpHost(lua_State* L) {
     lua_remove(L, -2);
     lua_rawset(L, LUA_REGISTRYINDEX);
 
+    if (options.sandbox) {
+        restrictToSandbox(L);
+        // A userdata's __gc runs with hooks off, beyond the instruction limit.
+        lua_pushnil(L);
+        lua_setglobal(L, "newproxy");
+    }
+    refuseOsExit(L);
+    setArgTable(L, options);
+
     lua_pushlightuserdata(L, &chunkKey);
-    if (luaL_loadfile(L, call->scriptPath) != 0) lua_error(L);
+    const char* text = host->scriptText.data();
+    const std::size_t size = host->scriptText.size();
+    // Scripts run unsandboxed are trusted code, precompiled or not.
+    const int status = options.sandbox || (size > 0 && text[0] != '\033')
+                           ? loadScriptChunk(L, text, size, host->chunkName.c_str())
+                           : luaL_loadbuffer(L, text, size, host->chunkName.c_str());
+    if (status != 0) lua_error(L);
     lua_rawset(L, LUA_REGISTRYINDEX);
     return 0;
+}
+
+// Message handler: makes sure the message starts with the script's file and
+// line (an error raised inside a library function carries none), then adds a
+// traceback.
+int describeError(lua_State* L) {
+    if (!lua_isstring(L, 1)) return 1;
+    lua_Debug ar;
+    for (int level = 1; lua_getstack(L, level, &ar) != 0; ++level) {
+        lua_getinfo(L, "Sl", &ar);
+        if (ar.currentline <= 0) continue;
+        const std::size_t sourceLength = std::strlen(ar.short_src);
+        const char* message = lua_tostring(L, 1);
+        if (std::strncmp(message, ar.short_src, sourceLength) != 0 || message[sourceLength] != ':') {
+            lua_pushfstring(L, "%s:%d: ", ar.short_src, ar.currentline);
+            lua_pushvalue(L, 1);
+            lua_concat(L, 2);
+            lua_replace(L, 1);
+        }
+        break;
+    }
+    lua_pushlightuserdata(L, &tracebackKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_isfunction(L, -1)) {
+        lua_settop(L, 1);
+        return 1;
+    }
+    lua_pushvalue(L, 1);
+    lua_pushinteger(L, 2);
+    lua_call(L, 2, 1);
+    return 1;
 }
 
 // frame.row(y): a pointer to the first word of row y. Rows outside the frame
@@ -65,16 +165,13 @@ int frameRow(lua_State* L) {
         lua_pushnil(L);
         return 1;
     }
-    const size_t row = static_cast<size_t>(y);
-    lua_pushlightuserdata(L, base + row * static_cast<size_t>(width) * 4);
+    const std::size_t row = static_cast<std::size_t>(y);
+    lua_pushlightuserdata(L, base + row * static_cast<std::size_t>(width) * 4);
     return 1;
 }
 
-int runFrameStep(lua_State* L) {
-    const FrameCall* call = static_cast<const FrameCall*>(lua_touserdata(L, 1));
-    lua_settop(L, 0);
-
-    lua_createtable(L, 0, 5);
+void setFrameTable(lua_State* L, const FrameCall* call) {
+    lua_createtable(L, 0, 6);
     lua_pushlightuserdata(L, call->pixels);
     lua_setfield(L, -2, "data");
     lua_pushnumber(L, call->width);
@@ -83,60 +180,125 @@ int runFrameStep(lua_State* L) {
     lua_setfield(L, -2, "height");
     lua_pushnumber(L, call->index);
     lua_setfield(L, -2, "index");
+    if (call->time >= 0) {
+        lua_pushnumber(L, call->time);
+        lua_setfield(L, -2, "time");
+    }
     lua_pushlightuserdata(L, call->pixels);
     lua_pushnumber(L, call->width);
     lua_pushnumber(L, call->height);
     lua_pushcclosure(L, frameRow, 3);
     lua_setfield(L, -2, "row");
     lua_setglobal(L, "frame");
+}
 
-    lua_pushlightuserdata(L, &tracebackKey);
-    lua_rawget(L, LUA_REGISTRYINDEX);
-    const int handler = lua_isfunction(L, -1) ? lua_gettop(L) : 0;
+int runFrameStep(lua_State* L) {
+    FrameCall* call = static_cast<FrameCall*>(lua_touserdata(L, 1));
+    const ScriptOptions& options = call->host->options;
+    lua_settop(L, 0);
+    setFrameTable(L, call);
+
+    lua_pushcfunction(L, describeError);
     lua_pushlightuserdata(L, &chunkKey);
     lua_rawget(L, LUA_REGISTRYINDEX);
-    if (lua_pcall(L, 0, 0, handler) != 0) lua_error(L);
+    // The script's `...` are its arguments, as under the lua command.
+    for (const std::string& value : options.scriptArgs) lua_pushlstring(L, value.data(), value.size());
+    armInstructionLimit(L, options.maxInstructions);
+    const int status = lua_pcall(L, static_cast<int>(options.scriptArgs.size()), 0, 1);
+    armInstructionLimit(L, 0);
+    call->scriptStatus = status;
+    if (status != 0) lua_error(L);
     return 0;
 }
 
-// Takes the error object left by a failed protected call.
-void takeError(lua_State* L, int status, std::string& error) {
-    const char* message = lua_tostring(L, -1);
-    if (message != nullptr) {
-        error = message;
-    } else if (status == LUA_ERRMEM) {
-        error = "out of memory";
+// Takes the error object left by a failed protected call. Only a string is
+// read as it is: converting a number could allocate, and so raise, outside
+// any protected call.
+void takeError(lua_State* L, const HostState* host, int status, std::string& error) {
+    if (status == LUA_ERRMEM) {
+        error = host->options.scriptPath + ": not enough memory";
+        if (host->budget.limit != 0) {
+            error += " (the script's memory limit is " + std::to_string(host->budget.limit) + " bytes)";
+        }
+    } else if (lua_type(L, -1) == LUA_TSTRING) {
+        std::size_t length = 0;
+        const char* message = lua_tolstring(L, -1, &length);
+        error.assign(message, length);
+    } else if (lua_type(L, -1) == LUA_TNUMBER) {
+        char number[40];
+        std::snprintf(number, sizeof number, "%.14g", lua_tonumber(L, -1));
+        error = host->options.scriptPath + ": " + number;
     } else {
-        error = "script raised a ";
-        error += luaL_typename(L, -1);
-        error += " value as its error";
+        error = host->options.scriptPath + ": the script raised a " + luaL_typename(L, -1) + " value as its error";
     }
     lua_settop(L, 0);
 }
 
+std::string framePlace(long index, double time) {
+    char place[96];
+    if (time >= 0) {
+        std::snprintf(place, sizeof place, "frame %ld at %.3f s: ", index, time);
+    } else {
+        std::snprintf(place, sizeof place, "frame %ld: ", index);
+    }
+    return place;
+}
+
+bool readScript(const std::string& path, std::string& text, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (failed) {
+        error = "cannot read " + path + ": " + std::strerror(readErrno);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-lua_State* openScriptHost(const std::string& modulePattern, const std::string& scriptPath, std::string& error) {
-    lua_State* L = luaL_newstate();
-    if (L == nullptr) {
-        error = "cannot create a Lua state (out of memory)";
+lua_State* openScriptHost(const ScriptOptions& options, std::string& error) {
+    HostState* host = new HostState;
+    host->options = options;
+    host->budget.limit = options.maxMemoryBytes;
+    host->chunkName = "@" + options.scriptPath;
+    if (!readScript(options.scriptPath, host->scriptText, error)) {
+        delete host;
         return nullptr;
     }
-    SetupCall call{modulePattern.c_str(), scriptPath.c_str()};
-    const int status = lua_cpcall(L, setUpHost, &call);
+    lua_State* L = lua_newstate(budgetedAlloc, &host->budget);
+    if (L == nullptr) {
+        error = "cannot create a Lua state (out of memory)";
+        delete host;
+        return nullptr;
+    }
+    const int status = lua_cpcall(L, setUpHost, host);
     if (status != 0) {
-        takeError(L, status, error);
+        takeError(L, host, status, error);
         lua_close(L);
+        delete host;
         return nullptr;
     }
     return L;
 }
 
-bool runScript(lua_State* L, unsigned char* pixels, int width, int height, double index, std::string& error) {
-    FrameCall call{pixels, static_cast<double>(width), static_cast<double>(height), index};
+bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long index, double time,
+               std::string& error) {
+    const HostState* host = hostOf(L);
+    FrameCall call{host, pixels, static_cast<lua_Number>(width), static_cast<lua_Number>(height),
+                   static_cast<lua_Number>(index), time, 0};
     const int status = lua_cpcall(L, runFrameStep, &call);
     if (status != 0) {
-        takeError(L, status, error);
+        takeError(L, host, call.scriptStatus != 0 ? call.scriptStatus : status, error);
+        error.insert(0, framePlace(index, time));
         return false;
     }
     lua_settop(L, 0);
@@ -144,7 +306,10 @@ bool runScript(lua_State* L, unsigned char* pixels, int width, int height, doubl
 }
 
 void closeScriptHost(lua_State* L) {
-    if (L != nullptr) lua_close(L);
+    if (L == nullptr) return;
+    HostState* host = hostOf(L);
+    lua_close(L);
+    delete host;
 }
 
 }  // namespace pelx04run

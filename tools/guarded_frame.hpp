@@ -1,0 +1,36 @@
+// Frame buffers that a script cannot use to corrupt the runner's heap.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace pelx04run {
+
+// Pixels start on a page boundary, then the slack up to the next page, then an
+// inaccessible guard at least as large as the frame: a filter that a script
+// sends past its frame (frame.row(h - 1) with the full height) faults there
+// instead of corrupting the heap. Rows are packed: the stride is width * 4.
+struct GuardedFrame {
+    unsigned char* pixels = nullptr;
+    std::size_t bytes = 0;
+    void* mapping = nullptr;
+    std::size_t mappedBytes = 0;
+};
+
+bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error);
+void unmapGuardedFrame(GuardedFrame& frame);
+
+// SIGSEGV/SIGBUS handler, installed once: a fault inside any live guard writes
+// "pelx04-run: frame N: a filter ran past the end of the frame ..." to stderr,
+// removes pending temporary outputs (removePendingOutputs) and _exit(1)s,
+// never returning into Lua. Other faults go to the handler that was there
+// before (the default action, or a sanitizer's report). It also gives the
+// calling thread an alternate signal stack.
+void installGuardFaultHandler();
+
+// Async-signal-safe store of the frame index for that message. The first call
+// on a thread also gives that thread an alternate signal stack, so call it
+// from the thread that runs the script.
+void noteCurrentFrame(long index);
+
+}  // namespace pelx04run

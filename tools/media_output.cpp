@@ -1,0 +1,387 @@
+#include "media_output.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelx04run {
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension;
+}
+
+// The encoder an image file of this extension is written with.
+const char* imageEncoderFor(const std::string& extension) {
+    if (extension == "png") return "png";
+    if (extension == "jpg" || extension == "jpeg") return "mjpeg";
+    if (extension == "bmp") return "bmp";
+    if (extension == "tif" || extension == "tiff") return "tiff";
+    if (extension == "tga") return "targa";
+    if (extension == "webp") return "libwebp";
+    return nullptr;
+}
+
+int writeToFd(void* opaque, uint8_t* buffer, int size) {
+    const int fd = *static_cast<int*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, buffer + done, static_cast<std::size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return AVERROR(errno);
+        }
+        done += static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t seekFd(void* opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<int*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat status {};
+        return ::fstat(fd, &status) == 0 ? static_cast<int64_t>(status.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+bool takesFormat(const AVCodec* codec, AVPixelFormat format) {
+    if (codec->pix_fmts == nullptr) return true;
+    for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == format) return true;
+    }
+    return false;
+}
+
+// A lossless encoder that stores BGRA (ffv1, rawvideo) or RGBA (png) gets it,
+// so the output holds exactly the words the script left, alpha included;
+// otherwise the input's own format when the encoder takes it.
+AVPixelFormat choosePixelFormat(const AVCodec* codec, AVPixelFormat sourceFormat) {
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
+    const bool lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0 &&
+                          (descriptor->props & AV_CODEC_PROP_LOSSY) == 0;
+    if (lossless && takesFormat(codec, AV_PIX_FMT_BGRA)) return AV_PIX_FMT_BGRA;
+    if (lossless && takesFormat(codec, AV_PIX_FMT_RGBA)) return AV_PIX_FMT_RGBA;
+    if (sourceFormat != AV_PIX_FMT_NONE && codec->pix_fmts != nullptr && takesFormat(codec, sourceFormat)) {
+        return sourceFormat;
+    }
+    if (codec->pix_fmts == nullptr) return AV_PIX_FMT_BGRA;
+    const AVPixelFormat near = sourceFormat != AV_PIX_FMT_NONE ? sourceFormat : AV_PIX_FMT_BGRA;
+    return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, near, 1, nullptr);
+}
+
+}  // namespace
+
+MediaOutput::~MediaOutput() {
+    encoder_.reset();
+    if (format_ != nullptr) {
+        if (headerWritten_ && io_ == nullptr && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
+        avformat_free_context(format_);
+    }
+    if (io_ != nullptr) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+}
+
+bool MediaOutput::openContainer(const std::string& path, int fd, std::string& error) {
+    const std::string extension = lowerExtension(path);
+    const bool pattern = fd < 0;
+    const AVOutputFormat* container = nullptr;
+    if (imageEncoderFor(extension) != nullptr) {
+        // One image goes to the descriptor like any other output; a pattern
+        // names many files, which the image muxer opens one by one.
+        container = av_guess_format(pattern ? "image2" : "image2pipe", nullptr, nullptr);
+        oneImage_ = !pattern;
+    } else {
+        container = av_guess_format(nullptr, path.c_str(), nullptr);
+    }
+    if (container == nullptr) {
+        error = "cannot tell a container from the extension of '" + path + "' (try .mp4, .mkv, .webm or .png)";
+        return false;
+    }
+    if (avformat_alloc_output_context2(&format_, container, nullptr, path.c_str()) < 0 || format_ == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    if (!pattern) {
+        fd_ = fd;
+        constexpr int bufferSize = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(bufferSize));
+        const bool seekable = ::lseek(fd, 0, SEEK_CUR) >= 0;
+        if (buffer != nullptr) {
+            io_ = avio_alloc_context(buffer, bufferSize, 1, &fd_, nullptr, writeToFd, seekable ? seekFd : nullptr);
+        }
+        if (io_ == nullptr) {
+            av_free(buffer);
+            error = "out of memory";
+            return false;
+        }
+        io_->seekable = seekable ? AVIO_SEEKABLE_NORMAL : 0;
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    return true;
+}
+
+bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error) {
+    const std::string extension = lowerExtension(format_->url ? format_->url : "");
+    std::string name = settings.codec;
+    if (name.empty()) {
+        const char* container = format_->oformat->name;
+        if (imageEncoderFor(extension) != nullptr) {
+            name = imageEncoderFor(extension);
+        } else if (std::strcmp(container, "webm") == 0) {
+            name = "libvpx-vp9";
+        } else if (std::strcmp(container, "mp4") == 0 || std::strcmp(container, "mov") == 0 ||
+                   std::strcmp(container, "matroska") == 0) {
+            name = "libx264";
+        }
+    }
+    const AVCodec* codec = name.empty() ? avcodec_find_encoder(format_->oformat->video_codec)
+                                        : avcodec_find_encoder_by_name(name.c_str());
+    if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) {
+        error = "no video encoder named '" + name + "' is installed (ffmpeg -encoders lists them)";
+        return false;
+    }
+    if (avformat_query_codec(format_->oformat, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
+        error = std::string("a ") + format_->oformat->name + " file cannot hold " + codec->name + " video";
+        return false;
+    }
+    encoder_.reset(avcodec_alloc_context3(codec));
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!encoder_ || !frame_ || !packet_) {
+        error = "out of memory";
+        return false;
+    }
+    AVCodecContext& enc = *encoder_;
+    width_ = source.width;
+    height_ = source.height;
+    enc.width = source.width;
+    enc.height = source.height;
+    enc.pix_fmt = choosePixelFormat(codec, source.pixelFormat);
+    enc.time_base = source.timeBase;
+    enc.framerate = source.frameRate;
+    enc.sample_aspect_ratio = source.sampleAspect;
+    enc.color_primaries = source.primaries;
+    enc.color_trc = source.transfer;
+    enc.chroma_sample_location = source.chromaLocation;
+    if (isRgbFormat(enc.pix_fmt)) {
+        enc.colorspace = AVCOL_SPC_RGB;
+        enc.color_range = AVCOL_RANGE_JPEG;
+    } else if (source.pixelFormat == AV_PIX_FMT_NONE || isRgbFormat(source.pixelFormat)) {
+        // Pictures made from RGB are tagged with the matrix they were made with.
+        enc.colorspace = effectiveMatrix(AVCOL_SPC_UNSPECIFIED, source.height);
+        enc.color_range = effectiveRange(AVCOL_RANGE_UNSPECIFIED, enc.pix_fmt);
+    } else {
+        enc.colorspace = source.matrix;
+        enc.color_range = source.range == AVCOL_RANGE_UNSPECIFIED ? effectiveRange(source.range, enc.pix_fmt)
+                                                                  : source.range;
+    }
+    enc.thread_count = 0;
+    if (format_->oformat->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary* options = nullptr;
+    const bool x264 = std::strcmp(codec->name, "libx264") == 0;
+    const bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
+    if (settings.crf >= 0) {
+        av_dict_set_int(&options, "crf", settings.crf, 0);
+    } else if (x264) {
+        av_dict_set(&options, "crf", "18", 0);
+    } else if (vp9) {
+        av_dict_set(&options, "crf", "31", 0);
+    }
+    // VP9 reads its quality from crf only when no bit rate is asked for.
+    if (vp9 && av_dict_get(options, "crf", nullptr, 0) != nullptr) av_dict_set(&options, "b", "0", 0);
+    for (const std::string& option : settings.options) {
+        const std::size_t equals = option.find('=');
+        av_dict_set(&options, option.substr(0, equals).c_str(), option.substr(equals + 1).c_str(), 0);
+    }
+    const int opened = avcodec_open2(&enc, codec, &options);
+    if (opened < 0) {
+        av_dict_free(&options);
+        error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(opened);
+        return false;
+    }
+    if (av_dict_count(options) > 0) {
+        error = std::string("the ") + codec->name + " encoder has no option '" +
+                av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key + "'";
+        av_dict_free(&options);
+        return false;
+    }
+    av_dict_free(&options);
+
+    frame_->format = enc.pix_fmt;
+    frame_->width = enc.width;
+    frame_->height = enc.height;
+    frame_->colorspace = enc.colorspace;
+    frame_->color_range = enc.color_range;
+    frame_->color_primaries = enc.color_primaries;
+    frame_->color_trc = enc.color_trc;
+    if (av_frame_get_buffer(frame_.get(), 0) < 0) {
+        error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+void MediaOutput::addCopiedStreams(AVFormatContext* input, int videoIndex) {
+    if (input == nullptr) return;
+    streamMap_.assign(input->nb_streams, -1);
+    for (unsigned i = 0; i < input->nb_streams; ++i) inputTimeBases_.push_back(input->streams[i]->time_base);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (static_cast<int>(i) == videoIndex) continue;
+        const AVStream* in = input->streams[i];
+        const AVCodecParameters* parameters = in->codecpar;
+        const char* type = av_get_media_type_string(parameters->codec_type);
+        const std::string what = "stream #" + std::to_string(i) + " (" + (type ? type : "data") + ", " +
+                                 avcodec_get_name(parameters->codec_id) + ")";
+        const bool copyable =
+            parameters->codec_type == AVMEDIA_TYPE_AUDIO || parameters->codec_type == AVMEDIA_TYPE_SUBTITLE;
+        if (!copyable) {
+            notes_.push_back("dropped " + what + ": only one video stream and the audio and subtitles are kept");
+            continue;
+        }
+        if (avformat_query_codec(format_->oformat, parameters->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
+            notes_.push_back("dropped " + what + ": a " + format_->oformat->name + " file cannot hold it");
+            continue;
+        }
+        AVStream* out = avformat_new_stream(format_, nullptr);
+        if (out == nullptr || avcodec_parameters_copy(out->codecpar, parameters) < 0) {
+            notes_.push_back("dropped " + what + ": out of memory");
+            continue;
+        }
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->disposition = in->disposition;
+        av_dict_copy(&out->metadata, in->metadata, 0);
+        streamMap_[i] = out->index;
+    }
+}
+
+bool MediaOutput::open(const std::string& path, int fd, const VideoSource& source, AVFormatContext* input,
+                       int videoIndex, const EncoderSettings& settings, std::string& error) {
+    if (!openContainer(path, fd, error) || !openEncoder(source, settings, error)) return false;
+    videoStream_ = avformat_new_stream(format_, nullptr);
+    if (videoStream_ == nullptr || avcodec_parameters_from_context(videoStream_->codecpar, encoder_.get()) < 0) {
+        error = "out of memory";
+        return false;
+    }
+    videoStream_->time_base = encoder_->time_base;
+    videoStream_->avg_frame_rate = source.frameRate;
+    videoStream_->r_frame_rate = source.frameRate;
+    videoStream_->sample_aspect_ratio = source.sampleAspect;
+    // Frames keep their stored orientation; players turn them as they turned the input.
+    if (!source.displayMatrix.empty()) {
+        uint8_t* matrix = av_stream_new_side_data(videoStream_, AV_PKT_DATA_DISPLAYMATRIX, source.displayMatrix.size());
+        if (matrix != nullptr) std::memcpy(matrix, source.displayMatrix.data(), source.displayMatrix.size());
+    }
+    if (input != nullptr) {
+        av_dict_copy(&format_->metadata, input->metadata, 0);
+        if (videoIndex >= 0) {
+            av_dict_copy(&videoStream_->metadata, input->streams[videoIndex]->metadata, 0);
+            videoStream_->disposition = input->streams[videoIndex]->disposition;
+        }
+    }
+    addCopiedStreams(input, videoIndex);
+    const int written = avformat_write_header(format_, nullptr);
+    if (written < 0) {
+        error = "cannot write the " + std::string(format_->oformat->name) + " header: " + avErrorText(written);
+        return false;
+    }
+    headerWritten_ = true;
+    return true;
+}
+
+bool MediaOutput::drainEncoder(std::string& error) {
+    for (;;) {
+        const int received = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
+        if (received < 0) {
+            error = std::string("the ") + encoder_->codec->name + " encoder failed: " + avErrorText(received);
+            return false;
+        }
+        av_packet_rescale_ts(packet_.get(), encoder_->time_base, videoStream_->time_base);
+        packet_->stream_index = videoStream_->index;
+        const int written = av_interleaved_write_frame(format_, packet_.get());
+        if (written < 0) {
+            error = "cannot write the output: " + avErrorText(written);
+            return false;
+        }
+    }
+}
+
+bool MediaOutput::writeFrame(const unsigned char* bgra, const FrameTiming& timing, std::string& error) {
+    if (oneImage_ && framesWritten_ == 1) {
+        error = "the output is one image but the input has more frames: pass --frames 1, or write a sequence "
+                "such as out_%04d.png";
+        return false;
+    }
+    if (av_frame_make_writable(frame_.get()) < 0) {
+        error = "out of memory";
+        return false;
+    }
+    if (!converter_.fromBgra(bgra, width_, height_, *frame_, error)) return false;
+    frame_->pts = timing.pts;
+    frame_->pkt_duration = timing.duration;
+    const int sent = avcodec_send_frame(encoder_.get(), frame_.get());
+    if (sent < 0) {
+        error = std::string("the ") + encoder_->codec->name + " encoder refused a frame: " + avErrorText(sent);
+        return false;
+    }
+    ++framesWritten_;
+    return drainEncoder(error);
+}
+
+bool MediaOutput::writePacket(AVPacket& packet, std::string& error) {
+    const int in = packet.stream_index;
+    if (in < 0 || static_cast<std::size_t>(in) >= streamMap_.size() || streamMap_[static_cast<std::size_t>(in)] < 0) {
+        av_packet_unref(&packet);
+        return true;
+    }
+    const std::size_t index = static_cast<std::size_t>(in);
+    AVStream* out = format_->streams[streamMap_[index]];
+    av_packet_rescale_ts(&packet, inputTimeBases_[index], out->time_base);
+    packet.stream_index = out->index;
+    packet.pos = -1;
+    const int written = av_interleaved_write_frame(format_, &packet);
+    av_packet_unref(&packet);
+    if (written < 0) {
+        error = "cannot write the output: " + avErrorText(written);
+        return false;
+    }
+    return true;
+}
+
+bool MediaOutput::finish(std::string& error) {
+    const int sent = avcodec_send_frame(encoder_.get(), nullptr);
+    if (sent < 0 && sent != AVERROR_EOF) {
+        error = "cannot finish encoding: " + avErrorText(sent);
+        return false;
+    }
+    if (!drainEncoder(error)) return false;
+    const int trailer = av_write_trailer(format_);
+    if (trailer < 0) {
+        error = "cannot finish the output: " + avErrorText(trailer);
+        return false;
+    }
+    if (io_ != nullptr) {
+        avio_flush(io_);
+        if (io_->error < 0) {
+            error = "cannot write the output: " + avErrorText(io_->error);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace pelx04run

@@ -1,0 +1,299 @@
+#include "output_file.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelx04run {
+namespace {
+
+// The temporaries a signal handler must remove. A slot's path is written only
+// while its sequence number is odd; the handler copies it and uses the copy
+// only if the number was even and unchanged around the copy, so it never
+// removes a half-written path. Characters are atomics so that the copy is not
+// a data race.
+struct PendingSlot {
+    std::atomic<unsigned> sequence{0};
+    std::atomic<bool> live{false};
+    std::atomic<char> path[PATH_MAX];
+};
+
+constexpr int slotCount = 16;
+PendingSlot pendingSlots[slotCount];
+
+// Claims a free slot for `path`, or returns -1 when all are taken.
+int claimSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < slotCount; ++i) {
+        unsigned expected = pendingSlots[i].sequence.load(std::memory_order_acquire);
+        if ((expected & 1u) != 0 || pendingSlots[i].live.load(std::memory_order_relaxed)) continue;
+        // Odd while we own it for writing; another thread claiming the same
+        // slot fails the exchange.
+        if (!pendingSlots[i].sequence.compare_exchange_strong(expected, expected + 1, std::memory_order_acq_rel)) {
+            continue;
+        }
+        for (std::size_t c = 0; c < path.size(); ++c) {
+            pendingSlots[i].path[c].store(path[c], std::memory_order_relaxed);
+        }
+        pendingSlots[i].path[path.size()].store('\0', std::memory_order_relaxed);
+        pendingSlots[i].live.store(true, std::memory_order_relaxed);
+        pendingSlots[i].sequence.fetch_add(1, std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+void releaseSlot(int slot) {
+    if (slot < 0) return;
+    pendingSlots[slot].sequence.fetch_add(1, std::memory_order_acq_rel);
+    pendingSlots[slot].live.store(false, std::memory_order_relaxed);
+    pendingSlots[slot].sequence.fetch_add(1, std::memory_order_release);
+}
+
+// Blocks the cleanup signals while a temporary is created and recorded, so
+// that none is ever left unrecorded.
+class CleanupSignalsBlocked {
+public:
+    CleanupSignalsBlocked() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+        pthread_sigmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
+    CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Paths whose meaning is not a file in a folder: /dev/stdout names whatever
+// standard output is, even a regular file, and must be written, not replaced.
+bool isSpecialTree(const std::string& path) {
+    return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+}
+
+bool randomSuffix(std::string& suffix) {
+    unsigned char bytes[12];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    static const char digits[] = "0123456789abcdef";
+    suffix.clear();
+    for (unsigned char byte : bytes) {
+        suffix += digits[byte >> 4];
+        suffix += digits[byte & 15];
+    }
+    return true;
+}
+
+std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+}  // namespace
+
+bool OutputFile::open(const std::string& path, std::string& error) {
+    if (fd_ >= 0) {
+        error = "output " + path + ": already open";
+        return false;
+    }
+    if (path.empty()) {
+        error = "no output file given";
+        return false;
+    }
+    struct stat existing;
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT) {
+        error = systemError("cannot use output " + path, errno);
+        return false;
+    }
+    if (exists && S_ISDIR(existing.st_mode)) {
+        error = "output " + path + " is a directory";
+        return false;
+    }
+    // A file we may not write is not ours to replace either.
+    if (exists && ::access(path.c_str(), W_OK) != 0) {
+        error = systemError("cannot write output " + path, errno);
+        return false;
+    }
+    if (exists && (!S_ISREG(existing.st_mode) || isSpecialTree(path))) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            error = systemError("cannot open output " + path, errno);
+            return false;
+        }
+        struct stat opened;
+        if (::fstat(fd, &opened) != 0 || S_ISDIR(opened.st_mode) ||
+            (S_ISREG(opened.st_mode) && !isSpecialTree(path))) {
+            ::close(fd);
+            error = "output " + path + " changed while it was being opened";
+            return false;
+        }
+        fd_ = fd;
+        path_ = path;
+        writePath_ = path;
+        direct_ = true;
+        return true;
+    }
+
+    // Long names are cut so that the temporary's name stays a legal length.
+    const std::string folder = folderOf(path);
+    const std::string stem = nameOf(path).substr(0, 128);
+    CleanupSignalsBlocked blocked;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string suffix;
+        if (!randomSuffix(suffix)) {
+            error = systemError("cannot name a temporary file for " + path, errno);
+            return false;
+        }
+        const std::string temporary = folder + "/." + stem + "." + suffix + ".part";
+        const int slot = claimSlot(temporary);
+        if (slot < 0) {
+            error = "cannot record a temporary file for " + path + " (path too long or too many outputs)";
+            return false;
+        }
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                              0666);
+        if (fd < 0) {
+            const int openErrno = errno;
+            releaseSlot(slot);
+            if (openErrno == EEXIST) continue;
+            error = systemError("cannot create a temporary file in " + folder + " for " + path, openErrno);
+            return false;
+        }
+        // A file that is replaced keeps its permissions.
+        if (exists) ::fchmod(fd, existing.st_mode & 0777);
+        fd_ = fd;
+        slot_ = slot;
+        path_ = path;
+        writePath_ = temporary;
+        direct_ = false;
+        return true;
+    }
+    error = "cannot create a temporary file in " + folder + " for " + path + ": every name tried exists";
+    return false;
+}
+
+bool OutputFile::commit(std::string& error) {
+    if (fd_ < 0) {
+        error = "output " + path_ + " is not open";
+        return false;
+    }
+    // Written data must be on disk before the name points at it.
+    if (!direct_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+        error = systemError("cannot write " + path_, errno);
+        abandon();
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        error = systemError("cannot write " + path_, errno);
+        if (!direct_) {
+            ::unlink(writePath_.c_str());
+            releaseSlot(slot_);
+            slot_ = -1;
+        }
+        return false;
+    }
+    if (direct_) return true;
+    if (::rename(writePath_.c_str(), path_.c_str()) != 0) {
+        error = systemError("cannot move the finished output into place at " + path_, errno);
+        ::unlink(writePath_.c_str());
+        releaseSlot(slot_);
+        slot_ = -1;
+        return false;
+    }
+    releaseSlot(slot_);
+    slot_ = -1;
+    return true;
+}
+
+void OutputFile::abandon() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (slot_ >= 0) {
+        ::unlink(writePath_.c_str());
+        releaseSlot(slot_);
+        slot_ = -1;
+    }
+}
+
+OutputFile::~OutputFile() { abandon(); }
+
+void removePendingOutputs() {
+    const int savedErrno = errno;
+    for (PendingSlot& slot : pendingSlots) {
+        const unsigned before = slot.sequence.load(std::memory_order_acquire);
+        if ((before & 1u) != 0 || !slot.live.load(std::memory_order_relaxed)) continue;
+        char path[PATH_MAX];
+        std::size_t i = 0;
+        for (; i + 1 < sizeof path; ++i) {
+            path[i] = slot.path[i].load(std::memory_order_relaxed);
+            if (path[i] == '\0') break;
+        }
+        path[i] = '\0';
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (slot.sequence.load(std::memory_order_relaxed) != before) continue;
+        ::unlink(path);
+    }
+    errno = savedErrno;
+}
+
+namespace {
+
+void removeOutputsAndDie(int signal) {
+    removePendingOutputs();
+    // The handler was installed to reset itself and not to block its signal,
+    // so this ends the process by the signal itself, as the caller expects.
+    std::raise(signal);
+}
+
+}  // namespace
+
+void installOutputCleanupHandlers() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old;
+        if (::sigaction(signal, nullptr, &old) != 0) continue;
+        // A signal ignored when we started (nohup, a background job) stays ignored.
+        if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) continue;
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = removeOutputsAndDie;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+}  // namespace pelx04run
