@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test: the C++ and Lua suites (lua5.1 and
 # luajit), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the fuzzer, the Windows DLLs under wine, and the luarocks install.
+# the fuzzer, the Windows DLLs under wine, the luarocks install, and the
+# playground page (WebAssembly against native, and the page in Chromium).
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -22,7 +23,7 @@ suite() {
 }
 
 stage "tests" suite
-for extra in sanitize fuzz windows rocks; do
+for extra in sanitize fuzz windows rocks web; do
   [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
 done
 

@@ -7,7 +7,7 @@
 
 #include <lua.hpp>
 
-#include "sandbox_fallback.hpp"
+#include "lua_sandbox.hpp"
 
 extern "C" int luaopen_pelx04(lua_State* L);
 
