@@ -74,6 +74,13 @@ const pastTheFrame = 'a filter ran past the end of the frame (a width or height 
 
 function run(message) {
   if (message.rgba && !setFrame(message)) return { error: hostError() };
+  const input = message.rgba ? inputPicture() : null;
+  const ran = runScript(message);
+  if (!input) return ran;
+  return { ...ran, input, transfer: [input.rgba.buffer, ...(ran.transfer || [])] };
+}
+
+function runScript(message) {
   const text = new TextEncoder().encode(message.script);
   const pointer = engine._malloc(text.length + 1);
   if (!pointer) return { error: 'out of memory for the script' };
@@ -95,14 +102,8 @@ function run(message) {
     return { error, output, ms };
   }
   const result = rgbaOf(engine._pgResult(), engine._pgInputWidth(), engine._pgInputHeight());
-  const reply = { output, ms, width: engine._pgInputWidth(), height: engine._pgInputHeight(), rgba: result };
-  const transfer = [result.buffer];
-  if (message.rgba) {
-    reply.input = inputPicture();
-    transfer.push(reply.input.rgba.buffer);
-  }
-  reply.transfer = transfer;
-  return reply;
+  return { output, ms, width: engine._pgInputWidth(), height: engine._pgInputHeight(), rgba: result,
+    transfer: [result.buffer] };
 }
 
 function png() {
