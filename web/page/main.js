@@ -122,6 +122,13 @@ $('examples').addEventListener('change', () => {
 });
 
 $('run').addEventListener('click', () => runScript());
+// Ctrl+Enter runs from anywhere on the page; the editor handles its own.
+document.addEventListener('keydown', (event) => {
+  if ((event.ctrlKey || event.metaKey) && event.key === 'Enter' && !editor.view.hasFocus) {
+    event.preventDefault();
+    runScript();
+  }
+});
 $('testCard').addEventListener('click', async () => { await loadStill(null, 'test card'); await runScript(); });
 $('file').addEventListener('change', () => openFile($('file').files[0]));
 $('stage').addEventListener('dragover', (event) => event.preventDefault());
