@@ -85,7 +85,10 @@ export class Engine {
     return this.request({ type: 'png' });
   }
 
+  // Waits for the request in flight, like any other request.
   reset() {
-    return this.queue.then(() => this.restart());
+    const next = this.queue.then(() => this.restart());
+    this.queue = next.catch(() => {});
+    return next;
   }
 }
