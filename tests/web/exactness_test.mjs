@@ -132,8 +132,8 @@ const nativePrinted = String(native.stderr);
 check(printed.length > 200 && printed === nativePrinted,
   `printed text differs:\n--- wasm\n${printed.slice(0, 300)}\n--- native\n${nativePrinted.slice(0, 300)}`);
 
-// Past the frame: a few rows land in the canary, many run off the end of
-// memory and trap. Neither may come back as a result.
+// Past the frame: two rows land in the canary, more run off the end of memory
+// and trap, a read as well as a write. None may come back as a result.
 function runText(source) {
   const bytes = new TextEncoder().encode(source);
   const pointer = engine._malloc(bytes.length);
@@ -146,9 +146,11 @@ function runText(source) {
 }
 engine._pgInputBuffer(width, height);
 check(runText('pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, 3, 9, 9, 9, 0)') === 2,
-  'a filter three rows past the frame is reported as a bad frame');
+  'a filter two rows past the frame is reported as a bad frame');
 check(runText('pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, 1e6, 9, 9, 9, 0)') === 'trap',
   'a filter far past the frame traps');
+check(runText('pelx04.mirtHistgram(frame.row(frame.height - 1), frame.width, 4, 0)') === 'trap',
+  'a histogram three rows past the frame traps');
 
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);

@@ -8,10 +8,12 @@
 namespace pelx04web {
 namespace {
 
-// Words of every channel value and every alpha (none transparent, since most
-// filters leave a transparent word as it was), so any filter that changes some
-// pixel also changes some canary word.
-constexpr std::size_t canaryWords = 16384;
+// Three runs of 256 words, each run holding every value of one channel, with
+// every alpha but 0 (most filters leave a transparent word as it was): a filter
+// that changes some pixel changes some canary word. It is short on purpose:
+// an overrun longer than the canary reaches the end of memory and traps, and
+// that catches reads (mirtHistgram, mirtMixPict0) as well as writes.
+constexpr std::size_t canaryWords = 3 * 256;
 std::uint32_t canaryPattern[canaryWords];
 unsigned char* arenaEnd = nullptr;
 // The compiler may drop a malloc whose block is only freed; stored here, it stays.
@@ -23,10 +25,11 @@ void makeCanaryPattern() {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
-        const std::uint32_t value = static_cast<std::uint32_t>(i & 0xff);
+        const std::uint32_t shift = static_cast<std::uint32_t>(i / 256u) * 8u;
+        const std::uint32_t value = static_cast<std::uint32_t>(i % 256u);
+        const std::uint32_t rgb = (state & ~(0xffu << shift) & 0xffffffu) | value << shift;
         const std::uint32_t alpha = 1u + static_cast<std::uint32_t>(i % 255u);
-        const std::uint32_t rgb = (state & 0xffffffu) ^ (value << ((i >> 8) % 3u * 8u));
-        canaryPattern[i] = alpha << 24 | (rgb & 0xffffffu);
+        canaryPattern[i] = alpha << 24 | rgb;
     }
 }
 
