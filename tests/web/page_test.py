@@ -17,7 +17,9 @@ import threading
 import zlib
 
 from selenium import webdriver
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 site, runner, out = sys.argv[1:4]
@@ -111,11 +113,17 @@ try:
         rgba += bytes([rng.randrange(256), rng.randrange(256), rng.randrange(256), alpha])
     picture = os.path.join(out, "alpha.png")
     write_png(picture, width, height, bytes(rgba))
-    with open(picture, "rb") as file:
-        loaded = driver.execute_async_script(
-            "window.playground.load(new Uint8Array(arguments[0])).then(arguments[1], (e) => arguments[1]({error: String(e)}));",
-            list(file.read()))
-    check(loaded.get("width") == width and loaded.get("height") == height, "loading the PNG: %s" % loaded)
+    # Through the page's own file input, as a visitor uploads it.
+    driver.find_element(By.ID, "file").send_keys(os.path.abspath(picture))
+    label = "alpha.png (%d × %d)" % (width, height)
+    try:
+        WebDriverWait(driver, 30).until(
+            lambda d: d.execute_script("return document.getElementById('inputName').textContent") == label)
+        loaded = True
+    except TimeoutException:
+        loaded = False
+    check(loaded, "uploading the PNG: %s" % driver.execute_script(
+        "return document.getElementById('message').textContent"))
     hue = os.path.join(root, "examples", "hue_rotate.lua")
     with open(hue) as file:
         reply = run(driver, file.read())
