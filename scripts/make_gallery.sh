@@ -9,7 +9,7 @@ output=${1:-docs/gallery.png}
 build=${BUILD_DIR:-build}
 
 if [ ! -x "$build/bin/pelx04-run" ] || [ ! -x "$build/bin/pelx04-gallery" ]; then
-  scripts/deps.sh build
+  scripts/deps.sh build media
   [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$build" -j2 --target pelx04-run pelx04-gallery >/dev/null

@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 example=${1:-examples/sepia.lua}
 
-scripts/deps.sh build
+scripts/deps.sh build media
 # Tests are configured only where GoogleTest is installed (scripts/test.sh
 # installs it); an existing build/ keeps its own settings.
 tests=OFF

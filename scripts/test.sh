@@ -16,7 +16,7 @@ stage() {
 }
 
 suite() {
-  scripts/deps.sh build test video
+  scripts/deps.sh build test media
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPELX04_BUILD_TESTS=ON -DPELX04_BUILD_TOOLS=ON >/dev/null
   cmake --build build -j"$jobs"
   ctest --test-dir build -j"$jobs" --output-on-failure

@@ -2,6 +2,7 @@
 // free FFmpeg's objects, and its error codes as text.
 #pragma once
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,19 @@ inline std::string avErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
+}
+
+// A colour tag as a file gave it: FFmpeg stores whatever number the file
+// holds, which need not be one of the enumeration's values, and loading such
+// a value as the enum type is undefined in C++. So the field is read as an
+// int, and a number past the known ones (`count`, FFmpeg's *_NB) becomes
+// `unknown`.
+template <typename Tag>
+Tag knownTag(const Tag& field, int count, Tag unknown) {
+    static_assert(sizeof(Tag) == sizeof(int), "FFmpeg's enumerations are stored as int");
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value >= 0 && value < count ? static_cast<Tag>(value) : unknown;
 }
 
 // Seconds as text for messages: "12.345 s".

@@ -88,9 +88,11 @@ bool BgraConverter::toBgra(const AVFrame& source, unsigned char* bgra, int width
         copyRows(source.data[0], source.linesize[0], bgra, stride, width, height, format == AV_PIX_FMT_RGBA);
         return true;
     }
-    const AVColorSpace matrix = effectiveMatrix(source.colorspace, source.height);
+    const AVColorSpace matrix =
+        effectiveMatrix(knownTag(source.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED), source.height);
+    const AVColorRange range = knownTag(source.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     if (!prepare(source.width, source.height, format, width, height, AV_PIX_FMT_BGRA, matrix,
-                 effectiveRange(source.color_range, format), AVCOL_RANGE_JPEG, error)) {
+                 effectiveRange(range, format), AVCOL_RANGE_JPEG, error)) {
         return false;
     }
     uint8_t* planes[4] = {bgra, nullptr, nullptr, nullptr};

@@ -62,7 +62,7 @@ bool MediaInput::openFile(const std::string& path, const InputLimits& limits, st
     av_dict_free(&options);
     if (opened < 0) {
         error = "cannot open '" + path + "': " +
-                (opened == AVERROR_INVALIDDATA ? std::string("not a video or image file the runner reads")
+                (opened == AVERROR_INVALIDDATA || opened == AVERROR(EINVAL) ? std::string("not a video or image file the runner reads")
                                                : avErrorText(opened));
         return false;
     }
@@ -153,6 +153,11 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
     const AVCodecParameters* parameters = stream->codecpar;
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(parameters->width) * static_cast<std::uint64_t>(parameters->height);
+    if (parameters->width <= 0 || parameters->height <= 0) {
+        error = "'" + name_ + "' has no picture that can be read: it is damaged or cut short, or its size is past "
+                "the limit of " + std::to_string(limits.maxPixels) + " pixels (--max-pixels raises it)";
+        return false;
+    }
     if (pixels > limits.maxPixels) {
         error = "'" + name_ + "': frames of " + std::to_string(parameters->width) + "x" +
                 std::to_string(parameters->height) + " pixels are past the limit of " +
@@ -168,11 +173,11 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
     const AVRational guessed = av_guess_frame_rate(format_, const_cast<AVStream*>(stream), nullptr);
     if (guessed.num > 0 && guessed.den > 0) video_.frameRate = guessed;
     video_.sampleAspect = parameters->sample_aspect_ratio;
-    video_.range = parameters->color_range;
-    video_.primaries = parameters->color_primaries;
-    video_.transfer = parameters->color_trc;
-    video_.matrix = parameters->color_space;
-    video_.chromaLocation = parameters->chroma_location;
+    video_.range = knownTag(parameters->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    video_.primaries = knownTag(parameters->color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    video_.transfer = knownTag(parameters->color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    video_.matrix = knownTag(parameters->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    video_.chromaLocation = knownTag(parameters->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     std::size_t matrixSize = 0;
     const uint8_t* displayMatrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
     if (displayMatrix != nullptr && matrixSize >= 9 * sizeof(int32_t)) {
@@ -206,7 +211,7 @@ bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
     decoder_->thread_count = 0;
     // A still that is cut short or damaged is an error, not a picture with
     // grey where the data stopped.
-    if (video_.still) decoder_->err_recognition |= AV_EF_EXPLODE | AV_EF_CRCCHECK;
+    if (video_.still) decoder_->err_recognition |= AV_EF_CRCCHECK;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "codec_whitelist", videoDecoderWhitelist, 0);
     const int opened = avcodec_open2(decoder_.get(), codec, &options);

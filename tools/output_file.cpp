@@ -282,7 +282,9 @@ void removeOutputsAndDie(int signal) {
 }  // namespace
 
 void installOutputCleanupHandlers() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGABRT too: FFmpeg's libraries abort on a failed internal assertion,
+    // and a crafted file can reach one.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) {
         struct sigaction old;
         if (::sigaction(signal, nullptr, &old) != 0) continue;
         // A signal ignored when we started (nohup, a background job) stays ignored.

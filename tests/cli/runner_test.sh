@@ -1,9 +1,10 @@
 #!/bin/sh
 # The frame runner end to end, one case per call:
-#   runner_test.sh CASE RUNNER PNG_TOOL LUA WORKDIR
-# Expected words are written out by hand here, never computed by the runner.
+#   runner_test.sh CASE RUNNER LUA WORKDIR
+# Expected words are written out by hand here, never computed by the runner;
+# ffmpeg makes the input images and reads the outputs back.
 set -eu
-case_name=$1 runner=$2 png_tool=$3 lua=$4 work=$5
+case_name=$1 runner=$2 lua=$3 work=$4
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -15,13 +16,34 @@ clean_failure() {
   if grep -qE "Sanitizer|runtime error:" err.txt; then fail "'$*' failed uncleanly: $(cat err.txt)"; fi
 }
 
-# expect_failure WANTED_TEXT COMMAND...: a non-zero exit whose message holds
-# WANTED_TEXT.
+# expect_failure CODE WANTED_TEXT COMMAND...: exit CODE (2 for usage errors,
+# 1 otherwise) with a message holding WANTED_TEXT.
 expect_failure() {
-  wanted=$1; shift
-  if "$@" >out.txt 2>err.txt; then fail "'$*' succeeded"; fi
+  code=$1 wanted=$2; shift 2
+  status=0
+  "$@" >out.txt 2>err.txt || status=$?
+  [ "$status" -eq "$code" ] || fail "'$*' exited $status, not $code: $(cat err.txt)"
   clean_failure "$@"
   grep -qF -- "$wanted" err.txt || fail "'$*' said '$(cat err.txt)', not '$wanted'"
+}
+
+# make_image OUT WIDTH HEIGHT AARRGGBB...: an image of these words, by ffmpeg.
+make_image() {
+  out=$1 w=$2 h=$3; shift 3
+  "$lua" - "$@" <<'LUA' | ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s "${w}x$h" -i - "$out"
+    for _, w in ipairs(arg) do
+      local v = tonumber(w, 16)
+      io.write(string.char(v % 256, math.floor(v / 256) % 256, math.floor(v / 65536) % 256, math.floor(v / 16777216)))
+    end
+LUA
+}
+
+# dump_image IN: "WIDTH HEIGHT", then the pixels as words, one line per row.
+dump_image() {
+  ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 "$1" | tr , ' '
+  ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt bgra - >dump.raw
+  hex_words dump.raw | paste -d ' ' $(printf -- '- %.0s' $(seq "$(ffprobe -v error -select_streams v \
+    -show_entries stream=width -of csv=p=0 "$1")"))
 }
 
 # raw_frames WIDTH HEIGHT COUNT [EXTRA_BYTES]: COUNT frames where pixel i of
@@ -56,36 +78,36 @@ case "$case_name" in
 image_exact)
   # A 3x2 PNG with opaque, partly transparent and transparent pixels; the
   # whole frame is offset, then row 1 alone through frame.row.
-  "$png_tool" make in.png 3 2 FF102030 80F00830 00123456 FF808080 FF0000F0 01050505
+  make_image in.png 3 2 FF102030 80F00830 00123456 FF808080 FF0000F0 01050505
   cat >fx.lua <<'LUA'
-assert(frame.width == 3 and frame.height == 2 and frame.index == 0, "frame fields")
+assert(frame.width == 3 and frame.height == 2 and frame.index == 0 and frame.time == 0, "frame fields")
 assert(frame.row(2) == nil and frame.row(-1) == nil and frame.row(0 / 0) == nil, "rows outside the frame")
 assert(frame.row(0) == frame.data, "row 0 is the first word")
-assert(not package.cpath:find(";"), "only the build's module directory is searched")
 assert(pelx04 == require("pelx04"))
 pelx04.mirtRGB(frame.data, frame.width, frame.height, 16, -16, 0, 0)
 pelx04.mirtRGB(frame.row(1), frame.width, 1, 0, 0, 100, 0)
 LUA
   LUA_CPATH='/nonexistent/?.so' "$runner" fx.lua in.png -o result/out.png
-  "$png_tool" dump result/out.png >got.txt
+  dump_image result/out.png >got.txt
   printf '%s\n' "3 2" "FF201030 80FF0030 00123456" "FF9070E4 FF1000FF 01150069" >want.txt
   cmp -s got.txt want.txt || fail "pixels: $(cat got.txt)"
   [ "$(ls result)" = out.png ] || fail "stray files: $(ls result)"
   ;;
 
 image_formats)
-  # BMP and TGA (alpha kept) read exactly; JPEG is lossy, so only its size.
+  # BMP, TGA and TIFF in and out (alpha kept) exactly; JPEG is lossy, so only its size.
   printf 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 1, 2, 3, 0)\n' >fx.lua
-  for type in bmp tga; do
-    "$png_tool" make "in.$type" 2 1 FF102030 80405060
+  for type in bmp tga tiff; do
+    make_image "in.$type" 2 1 FF102030 80405060
     "$runner" fx.lua "in.$type" -o "$type.png"
-    "$png_tool" dump "$type.png" >got.txt
-    printf '%s\n' "2 1" "FF112233 80415263" >want.txt
+    "$runner" fx.lua "$type.png" -o "out.$type"
+    dump_image "out.$type" >got.txt
+    printf '%s\n' "2 1" "FF122436 80425466" >want.txt
     cmp -s got.txt want.txt || fail "$type pixels: $(cat got.txt)"
   done
-  "$png_tool" make in.jpg 3 2 FF102030 FF102030 FF102030 FF102030 FF102030 FF102030
+  make_image in.jpg 3 2 FF102030 FF102030 FF102030 FF102030 FF102030 FF102030
   "$runner" fx.lua in.jpg -o jpg.png
-  "$png_tool" dump jpg.png | head -n 1 | grep -qx "3 2" || fail "jpeg size"
+  dump_image jpg.png | head -n 1 | grep -qx "3 2" || fail "jpeg size"
   ;;
 
 default_output)
@@ -97,9 +119,10 @@ print("script output goes to stdout in image mode")
 LUA
   "$runner" card_check.lua >stdout.txt
   grep -q "script output goes to stdout" stdout.txt || fail "script output missing"
-  "$png_tool" dump out/card_check.png | head -n 1 | grep -qx "1920 1080" || fail "card size"
+  dump_image out/card_check.png >card.txt
+  head -n 1 card.txt | grep -qx "1920 1080" || fail "card size"
   # The card holds partial and zero alpha as well as opaque pixels.
-  "$png_tool" dump out/card_check.png | tail -n 1 | tr ' ' '\n' | cut -c1-2 | sort -u >alphas.txt
+  tail -n 1 card.txt | tr ' ' '\n' | cut -c1-2 | sort -u >alphas.txt
   grep -qx 00 alphas.txt && grep -qx FF alphas.txt && grep -qx 80 alphas.txt || fail "card alpha"
   ;;
 
@@ -139,29 +162,33 @@ script_error)
   printf '%s\n' 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 9, 9, 9, 0)' 'local t = nil' \
     'local x = t.field' >bad.lua
   mkdir result
-  expect_failure "bad.lua:3:" "$runner" bad.lua -o result/out.png
+  make_image in.png 1 1 FF000000
+  expect_failure 1 "frame 0 at 0.000 s: bad.lua:3:" "$runner" bad.lua in.png -o result/out.png
   [ -z "$(ls result)" ] || fail "left behind: $(ls result)"
   # A syntax error is reported before any frame is read.
   printf 'local = 1\n' >syntax.lua
-  expect_failure "syntax.lua:1:" "$runner" syntax.lua -o result/out.png
+  expect_failure 1 "syntax.lua:1:" "$runner" syntax.lua -o result/out.png
   # An error object that is not a string still fails cleanly.
   printf 'error({})\n' >table_error.lua
-  expect_failure "table value" "$runner" table_error.lua -o result/out.png
+  expect_failure 1 "table value" "$runner" table_error.lua -o result/out.png
+  # os.exit would end the run as a success with no output.
+  printf 'os.exit(0)\n' >exits.lua
+  expect_failure 1 "os.exit is not allowed" "$runner" exits.lua -o result/out.png
   [ -z "$(ls result)" ] || fail "left behind: $(ls result)"
   # In raw mode the failing frame is named as well.
   printf 'if frame.index == 1 then error("second frame") end\n' >raw_bad.lua
   raw_frames 4 2 3 >in.raw
-  expect_failure "frame 1: raw_bad.lua:1: second frame" "$runner" --raw 4x2 raw_bad.lua <in.raw
+  expect_failure 1 "frame 1: raw_bad.lua:1: second frame" "$runner" --raw 4x2 raw_bad.lua <in.raw
   ;;
 
 missing_files)
   printf 'local unused = 1\n' >ok.lua
-  expect_failure "cannot open no_such_script.lua" "$runner" no_such_script.lua
-  expect_failure "cannot open 'no_such_image.png'" "$runner" ok.lua no_such_image.png -o o.png
+  expect_failure 1 "cannot open no_such_script.lua" "$runner" no_such_script.lua
+  expect_failure 1 "cannot open 'no_such_image.png'" "$runner" ok.lua no_such_image.png -o o.png
   echo "not an image at all" >text.png
-  expect_failure "cannot read 'text.png'" "$runner" ok.lua text.png -o o.png
+  expect_failure 1 "'text.png' has no picture that can be read" "$runner" ok.lua text.png -o o.png
   printf 'GIF89a\001\000\001\000\000\000\000;' >tiny.gif
-  expect_failure "cannot read 'tiny.gif'" "$runner" ok.lua tiny.gif -o o.png
+  expect_failure 1 "not a video or image file the runner reads" "$runner" ok.lua tiny.gif -o o.png
   [ ! -e o.png ] || fail "output written for a failed input"
   [ ! -e out ] || fail "default output written"
   ;;
@@ -171,7 +198,7 @@ short_frame)
   # a failure that says where the stream ended.
   printf 'local unused = 1\n' >ok.lua
   raw_frames 4 2 2 20 >in.raw
-  expect_failure "ended inside frame 2: 20 of 32 bytes" "$runner" --raw 4x2 --quiet ok.lua <in.raw
+  expect_failure 1 "ended inside frame 2: 20 of 32 bytes" "$runner" --raw 4x2 --quiet ok.lua <in.raw
   [ "$(wc -c <out.txt)" -eq 64 ] || fail "whole frames not written"
   # An empty stream is no frames and no error.
   "$runner" --raw 4x2 ok.lua </dev/null >empty.raw || fail "empty input failed"
@@ -181,20 +208,25 @@ short_frame)
 bad_sizes)
   printf 'local unused = 1\n' >ok.lua
   for size in 0x5 5x0 4x x4 -4x2 4x-2 +4x2 4x2x1 4:2 " 4x2" abc 4x2.5 65536x65536 99999999999x1; do
-    if "$runner" --raw "$size" ok.lua </dev/null >out.txt 2>err.txt; then fail "size '$size' accepted"; fi
-    clean_failure --raw "$size"
-    grep -qF "bad frame size" err.txt || fail "size '$size': $(cat err.txt)"
+    expect_failure 2 "bad frame size" "$runner" --raw "$size" ok.lua </dev/null
   done
+  # Past the pixel limit: refused before a byte is allocated.
+  expect_failure 2 "past the limit of 67108864 pixels" "$runner" --raw 65535x65537 ok.lua </dev/null
+  expect_failure 2 "past the limit of 100 pixels" "$runner" --raw 11x10 --max-pixels 100 ok.lua </dev/null
   ;;
 
 usage)
   printf 'local unused = 1\n' >ok.lua
-  expect_failure "no script given" "$runner"
-  expect_failure "unknown option" "$runner" --frobnicate ok.lua
-  expect_failure "no INPUT or -o" "$runner" --raw 4x2 ok.lua extra.png
-  expect_failure "needs a value" "$runner" ok.lua -o
-  expect_failure "too many arguments" "$runner" ok.lua a.png b.png
-  "$runner" --help | grep -q "frame = {data, width, height, index, row(y)}" || fail "help"
+  expect_failure 2 "SCRIPT is required" "$runner"
+  expect_failure 2 "frobnicate" "$runner" --frobnicate ok.lua
+  expect_failure 2 "no INPUT or -o" "$runner" --raw 4x2 ok.lua extra.png
+  expect_failure 2 "-o" "$runner" ok.lua -o
+  expect_failure 2 "b.png" "$runner" ok.lua a.png b.png
+  expect_failure 2 "KEY=VALUE" "$runner" ok.lua --opt preset
+  expect_failure 2 "--crf" "$runner" ok.lua --crf 99
+  expect_failure 2 "bad --start" "$runner" ok.lua a.mp4 -o b.mp4 --start 1:2:3:4
+  "$runner" --help | grep -q "frame = {data, width, height, index, time, row(y)}" || fail "help"
+  "$runner" --version | grep -qx "pelx04-run [0-9.]*" || fail "version"
   ;;
 
 *) fail "unknown case" ;;

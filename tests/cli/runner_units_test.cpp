@@ -283,7 +283,7 @@ TEST(OutputFile, TemporaryNamesCannotBeGuessed) {
 // A run stopped by a signal removes its temporary and dies by that signal, as
 // a shell expects of an interrupted command.
 TEST(OutputFile, SignalRemovesTheTemporary) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) {
         ScratchDir dir;
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);

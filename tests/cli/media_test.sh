@@ -1,0 +1,152 @@
+#!/bin/sh
+# The frame runner on media files, one case per call, with small clips made by
+# ffmpeg's lavfi sources and read back with ffprobe:
+#   media_test.sh CASE RUNNER LUA MODULE_DIR TEST_DIR WORKDIR
+set -eu
+case_name=$1 runner=$2 lua=$3 module_dir=$4 test_dir=$5 work=$6
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+fail() { echo "FAIL $case_name: $*" >&2; exit 1; }
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+probe() { ffprobe -v error "$@"; }
+# frame_times FILE: the video frames' presentation times, one per line.
+frame_times() { ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 "$1" | cut -d, -f1 | grep .; }
+printf 'local unused = 1\n' >empty.lua
+
+case "$case_name" in
+ffv1_round_trip)
+  # Lossless in and out: the decoded output must be exactly the library
+  # applied directly (by lua5.1) to the decoded input frames.
+  cat >fx.lua <<'LUA'
+local f, p = frame, pelx04
+if f.index == 0 then p.mirtMixPict0(f.data, f.width, f.height) end
+p.mirtHSV(f.data, f.width, f.height, 36 * f.index, 0, 0)
+p.mirtRGB2GRA(f.row(f.height / 2), f.width, f.height / 2, 6, 0, 0)
+if f.index > 0 then p.mirtMixPict1(f.data, f.width, f.height, 0.5) end
+LUA
+  ff -f lavfi -i "testsrc2=size=96x64:rate=10,format=bgra" -frames:v 6 -c:v ffv1 in.mkv
+  "$runner" --quiet fx.lua in.mkv -o out.mkv --codec ffv1
+  [ "$(probe -show_entries stream=pix_fmt -of csv=p=0 out.mkv)" = bgra ] || fail "ffv1 output is not bgra"
+  ff -i in.mkv -f rawvideo -pix_fmt bgra source.raw
+  ff -i out.mkv -f rawvideo -pix_fmt bgra runner.raw
+  LD_PRELOAD="${PELX04_LUA_PRELOAD:-}" LUA_CPATH="$module_dir/?.so" "$lua" "$test_dir/direct_frames.lua" fx.lua 96 64 \
+    <source.raw >direct.raw
+  cmp -s source.raw direct.raw && fail "the script changed nothing"
+  cmp -s runner.raw direct.raw || fail "runner frames differ from the library applied directly"
+  ;;
+
+streams_kept)
+  # H.264 BT.709 with a rotation, AAC and subtitles: an empty script keeps the
+  # frame count, every timestamp, the tags, the rotation and the audio packets.
+  printf '1\n00:00:00,000 --> 00:00:00,500\nhello\n' >sub.srt
+  ff -f lavfi -i "testsrc2=size=128x96:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=48000" -i sub.srt \
+    -t 1 -map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 \
+    -color_trc bt709 -color_range tv -c:a aac -c:s mov_text made.mp4
+  ff -i made.mp4 -map 0 -c copy -metadata:s:v:0 rotate=90 in.mp4
+  cat >time.lua <<'LUA'
+assert(frame.time == frame.index / 25, "frame.time " .. tostring(frame.time) .. " at " .. frame.index)
+LUA
+  "$runner" --quiet time.lua in.mp4 -o out.mp4
+  for file in in.mp4 out.mp4; do
+    frame_times "$file" >"$file.times"
+    probe -select_streams v -show_entries stream=pix_fmt,color_space,color_primaries,color_transfer,color_range:stream_side_data=rotation \
+      -of compact "$file" >"$file.tags"
+    ff -i "$file" -map 0:a -c copy -f md5 "$file.audio"
+    probe -show_entries stream=codec_type -of csv=p=0 "$file" | sort | tr '\n' ' ' >"$file.streams"
+  done
+  [ "$(wc -l <in.mp4.times)" -ge 25 ] || fail "the input has $(wc -l <in.mp4.times) frames"
+  cmp -s in.mp4.times out.mp4.times || fail "frame times: $(tr '\n' ' ' <out.mp4.times)"
+  cmp -s in.mp4.tags out.mp4.tags || fail "tags: $(cat out.mp4.tags), not $(cat in.mp4.tags)"
+  grep -q "rotation=90" out.mp4.tags || fail "rotation lost: $(cat out.mp4.tags)"
+  cmp -s in.mp4.audio out.mp4.audio || fail "audio packets changed"
+  cmp -s in.mp4.streams out.mp4.streams || fail "streams: $(cat out.mp4.streams)"
+  # A container that cannot hold the subtitles says it dropped them.
+  "$runner" --quiet empty.lua in.mp4 -o quiet.webm --frames 2
+  "$runner" empty.lua in.mp4 -o out.webm --frames 2 2>err.txt
+  grep -q "dropped stream #2 (subtitle, mov_text)" err.txt || fail "no note of the dropped stream: $(cat err.txt)"
+  ;;
+
+vfr_kept)
+  # Frames 3..5 come half a second late: the output keeps the gap.
+  ff -f lavfi -i "testsrc2=size=64x48:rate=10" -frames:v 6 -vf "setpts='N/10/TB+if(gte(N,3),0.5/TB,0)'" \
+    -fps_mode passthrough -c:v libx264 in.mkv
+  "$runner" --quiet empty.lua in.mkv -o out.mkv
+  frame_times in.mkv >in.times
+  frame_times out.mkv >out.times
+  [ "$(tr '\n' ' ' <in.times)" = "0.000000 0.100000 0.200000 0.800000 0.900000 1.000000 " ] || fail "input times"
+  cmp -s in.times out.times || fail "times: $(tr '\n' ' ' <out.times)"
+  ;;
+
+range)
+  # --start, --duration and --frames, with frame.time counted from the start.
+  ff -f lavfi -i "testsrc2=size=64x48:rate=25" -t 2 -c:v libx264 in.mp4
+  printf 'print(string.format("%%d %%.2f", frame.index, frame.time))\n' >say.lua
+  "$runner" --quiet say.lua in.mp4 -o part.mkv --start 0.4 --duration 0.4 >said.txt
+  [ "$(head -n 1 said.txt)" = "0 0.00" ] && [ "$(tail -n 1 said.txt)" = "9 0.36" ] || fail "range: $(cat said.txt)"
+  [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 part.mkv)" = 10 ] || fail "range frames"
+  "$runner" --quiet empty.lua in.mp4 -o three.mkv --frames 3
+  [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 three.mkv)" = 3 ] || fail "--frames"
+  # One image out of a video needs --frames 1, as with ffmpeg; nothing is left behind.
+  mkdir still && "$runner" --quiet empty.lua in.mp4 -o still/one.png --frames 1
+  if "$runner" --quiet empty.lua in.mp4 -o still/many.png 2>err.txt; then fail "many frames into one image"; fi
+  [ "$(ls still)" = one.png ] || fail "left in still/: $(ls still)"
+  # A sequence pattern writes one image per frame.
+  mkdir seq && "$runner" --quiet empty.lua in.mp4 -o seq/f_%03d.png --frames 3
+  [ "$(ls seq | tr '\n' ' ')" = "f_001.png f_002.png f_003.png " ] || fail "sequence: $(ls seq)"
+  "$runner" --quiet empty.lua seq/f_%03d.png -o seq.mkv
+  [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 seq.mkv)" = 3 ] || fail "sequence in"
+  ;;
+
+truncated_video)
+  # A cut mp4 keeps the frames decoded up to the cut, with a warning, as ffmpeg does.
+  ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 50 -c:v libx264 -movflags +faststart whole.mp4
+  head -c $(($(wc -c <whole.mp4) * 2 / 3)) whole.mp4 >cut.mp4
+  "$runner" --quiet empty.lua cut.mp4 -o out.mkv 2>err.txt || fail "exit $?: $(cat err.txt)"
+  grep -q "warning: 'cut.mp4'.*frames decoded before it were kept" err.txt || fail "no warning: $(cat err.txt)"
+  frames=$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 out.mkv)
+  [ "$frames" -gt 10 ] && [ "$frames" -lt 50 ] || fail "$frames frames kept"
+  ;;
+
+refusals)
+  # Each refusal: exit 1 (2 for a usage error), a message, and nothing left in out/.
+  "$lua" "$test_dir/hostile_stills.lua" .
+  ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.png
+  head -c $(($(wc -c <whole.png) / 2)) whole.png >cut.png
+  ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 -c:v targa -rle 1 whole.tga
+  head -c $(($(wc -c <whole.tga) / 2)) whole.tga >cut.tga
+  ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.bmp
+  head -c $(($(wc -c <whole.bmp) / 2)) whole.bmp >cut.bmp
+  ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 2 -c:v libx264 clip.mp4
+  mkdir out
+  while IFS='|' read -r code wanted args; do
+    status=0
+    # shellcheck disable=SC2086
+    "$runner" --quiet empty.lua $args >/dev/null 2>err.txt || status=$?
+    [ "$status" -eq "$code" ] || fail "'$args' exited $status, not $code: $(cat err.txt)"
+    grep -qF -- "$wanted" err.txt || fail "'$args' said '$(cat err.txt)', not '$wanted'"
+    if grep -qE "Sanitizer|runtime error:" err.txt; then fail "'$args': $(cat err.txt)"; fi
+    [ -z "$(ls -A out)" ] || fail "'$args' left $(ls -A out)"
+  done <<'TABLE'
+1|has no picture that can be read|width0.bmp -o out/a.png
+1|is damaged or cut short|header.tga -o out/a.png
+1|is damaged or cut short|short.bmp -o out/a.png
+1|past the limit of 1000000 pixels|rle_bomb.tga -o out/a.png --max-pixels 1000000
+1|past the limit of 19199 pixels|whole.png -o out/a.png --max-pixels 19199
+1|past the limit of 19199 pixels|clip.mp4 -o out/a.mp4 --max-pixels 19199
+1|cut short|cut.png -o out/a.png
+1|is damaged or cut short|cut.tga -o out/a.png
+1|is damaged or cut short|cut.bmp -o out/a.png
+1|not a video or image file the runner reads|empty.lua -o out/a.png
+1|cannot tell a container|clip.mp4 -o out/a.unknown
+1|no video encoder named 'nosuch'|clip.mp4 -o out/a.mp4 --codec nosuch
+1|has no option 'nosuch'|clip.mp4 -o out/a.mp4 --opt nosuch=1
+1|gave no frames after --start|clip.mp4 -o out/a.mp4 --start 5
+2|a video needs -o OUTPUT|clip.mp4
+TABLE
+  ;;
+
+*) fail "unknown case" ;;
+esac
+echo "ok $case_name"
