@@ -132,6 +132,30 @@ const nativePrinted = String(native.stderr);
 check(printed.length > 200 && printed === nativePrinted,
   `printed text differs:\n--- wasm\n${printed.slice(0, 300)}\n--- native\n${nativePrinted.slice(0, 300)}`);
 
+// Files the page must refuse with a message: nothing, not an image, a PNG
+// header past stb's own limit, and one past the page's.
+function pngHeader(width, height) {
+  const bytes = new Uint8Array(33);
+  bytes.set([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0, 0, 0, 13, 0x49, 0x48, 0x44, 0x52]);
+  const view = new DataView(bytes.buffer);
+  view.setUint32(16, width);
+  view.setUint32(20, height);
+  bytes.set([8, 6, 0, 0, 0], 24);
+  return bytes;
+}
+for (const [name, bytes, message] of [
+  ['an empty file', new Uint8Array(0), 'not an image'],
+  ['text', new TextEncoder().encode('print("hello")'), 'not an image'],
+  ['a 65536 x 65536 PNG', pngHeader(65536, 65536), 'not an image'],
+  ['an 8192 x 8192 PNG', pngHeader(8192, 8192), 'larger than the page'],
+]) {
+  const pointer = engine._malloc(Math.max(bytes.length, 1));
+  engine.HEAPU8.set(bytes, pointer);
+  const loaded = engine._pgLoadImage(pointer, bytes.length);
+  const error = engine.UTF8ToString(engine._pgHostError());
+  check(loaded === 0 && error.includes(message), `${name} is refused: ${loaded} ${error}`);
+}
+
 // Past the frame: two rows land in the canary, more run off the end of memory
 // and trap, a read as well as a write. None may come back as a result.
 function runText(source) {

@@ -3,6 +3,7 @@
 // into the frame at the end of memory and runs the script there, so a run
 // always starts from the input and the result stays until the next run.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,8 +37,9 @@ unsigned char* png = nullptr;
 int pngSize = 0;
 
 bool sizeInput(int width, int height) {
+    // In 64 bits: size_t has 32 here, and a header's 65536 x 65536 would wrap to 0.
     if (width <= 0 || height <= 0 ||
-        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pelx04web::maxFramePixels) {
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > pelx04web::maxFramePixels) {
         hostError = "the picture is larger than the page's limit of 8,388,608 pixels (4096 x 2048)";
         return false;
     }
@@ -97,7 +99,10 @@ EMSCRIPTEN_KEEPALIVE int pgLoadTestCard() {
 EMSCRIPTEN_KEEPALIVE int pgLoadImage(const unsigned char* bytes, int size) {
     int width = 0, height = 0, components = 0;
     if (!stbi_info_from_memory(bytes, size, &width, &height, &components)) {
-        hostError = "not an image the page can read (PNG, JPEG, BMP or TGA)";
+        static char reason[160];
+        std::snprintf(reason, sizeof reason, "not an image the page can read (PNG, JPEG, BMP or TGA): %s",
+                      stbi_failure_reason());
+        hostError = reason;
         return 0;
     }
     if (!sizeInput(width, height)) return 0;
