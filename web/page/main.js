@@ -103,6 +103,7 @@ function base64(bytes) {
 }
 
 // Examples: the scripts of examples/ and one per function.
+$('examples').append(new Option('examples…', ''));
 for (const group of ['Scripts', 'Functions']) {
   const optgroup = document.createElement('optgroup');
   optgroup.label = group;
@@ -159,6 +160,7 @@ window.playground = {
   },
   run: (text) => {
     editor.setText(text);
+    $('examples').value = '';
     clearTimeout(typingTimer);
     return runScript(text);
   },

@@ -60,6 +60,11 @@ export class Views {
     this.splitBox.hidden = !split;
     const picture = this.before;
     if (!picture) return;
+    // Side by side means one above the other when that shows the pictures larger.
+    const { clientWidth: width, clientHeight: height } = this.stage;
+    const across = Math.min(width / 2 / picture.width, height / picture.height);
+    const stacked = Math.min(width / picture.width, height / 2 / picture.height);
+    this.stage.classList.toggle('stacked', !split && stacked > across);
     const scale = this.scale();
     for (const canvas of [this.beforeCanvas, this.afterCanvas]) {
       canvas.style.width = `${picture.width * scale}px`;
