@@ -162,6 +162,20 @@ int runFrameStep(lua_State* L) {
     return 0;
 }
 
+// Lua 5.1 does not collect when an allocation fails, and its collector waits
+// for the heap to double: under a fixed budget, garbage left by a run that ran
+// out of memory (or one that just filled half the budget) would make every
+// later run fail. Inside a protected call, since a __gc may raise an error.
+int collectGarbage(lua_State* L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
+}
+
+void collectIfNeeded(lua_State* L, bool failed) {
+    if (failed || budget.used > budget.limit / 2) lua_cpcall(L, collectGarbage, nullptr);
+    lua_settop(L, 0);
+}
+
 void keepMessage(lua_State* L, int status) {
     const char* text = lua_tostring(L, -1);
     if (text == nullptr) text = status == LUA_ERRMEM ? "not enough memory" : "script raised a non-string error";
@@ -193,12 +207,9 @@ bool runScriptOnFrame(lua_State* L, const char* text, std::size_t size, unsigned
                       int height, double index, double time) {
     FrameCall call{text, size, pixels, static_cast<double>(width), static_cast<double>(height), index, time};
     const int status = lua_cpcall(L, runFrameStep, &call);
-    if (status != 0) {
-        keepMessage(L, status);
-        return false;
-    }
-    lua_settop(L, 0);
-    return true;
+    if (status != 0) keepMessage(L, status);
+    collectIfNeeded(L, status != 0);
+    return status == 0;
 }
 
 const char* scriptMessage() { return message != nullptr ? message : "out of memory"; }
