@@ -16,6 +16,7 @@ packages_of() {
     # and check the packages.
     package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
+    web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
 }
@@ -27,6 +28,9 @@ for group in "$@"; do
       missing="$missing $package"
     fi
   done
+  # Debian's nodejs comes without npm, another build of it with npm inside:
+  # the npm package only where no npm is there yet.
+  if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing="$missing npm"; fi
 done
 [ -z "$missing" ] && exit 0
 

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds everything and runs every test: the C++ and Lua suites (lua5.1 and
 # luajit), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the fuzzer, the Windows DLLs under wine, the luarocks install, and the
-# release packages.
+# the fuzzer, the Windows DLLs under wine, the luarocks install, the release
+# packages, and the playground page (WebAssembly against native, and
+# the page in Chromium).
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -25,7 +26,7 @@ suite() {
 }
 
 stage "tests" suite
-for extra in sanitize fuzz windows rocks packages; do
+for extra in sanitize fuzz windows rocks packages web; do
   [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
 done
 

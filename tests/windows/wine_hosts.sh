@@ -9,25 +9,9 @@
 
 windows_work="$(pwd)/build-windows"
 
-# Debian's Lua 5.1 sources, with deb-src entries added only if missing. Sets luasrc.
+# Debian's Lua 5.1 sources (fetched once). Sets luasrc.
 windows_lua_source() {
-  luasrc=$(ls -d "$windows_work"/lua-src/lua5.1-*/src 2>/dev/null | head -n 1 || true)
-  [ -n "$luasrc" ] && [ -f "$luasrc/lua.c" ] && return 0
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  if ! apt-get source --print-uris lua5.1 >/dev/null 2>&1; then
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    echo "-- adding deb-src entries for $codename"
-    printf '%s\n' "# Debian source packages: pelx04's Windows tests build Lua 5.1 from them." \
-      "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: $codename $codename-updates" \
-      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
-      $sudo tee /etc/apt/sources.list.d/pelx04-deb-src.sources >/dev/null
-    $sudo apt-get update -qq
-  fi
-  rm -rf "$windows_work/lua-src" && mkdir -p "$windows_work/lua-src"
-  (cd "$windows_work/lua-src" && apt-get source -qq lua5.1 >/dev/null 2>&1) ||
-    { echo "apt-get source lua5.1 failed"; return 1; }
-  luasrc=$(ls -d "$windows_work"/lua-src/lua5.1-*/src | head -n 1)
+  luasrc=$(scripts/lua_source.sh "$windows_work/lua-src")
 }
 
 # The host for ARCH (x64 or x86) in build-windows/win-ARCH: the upstream

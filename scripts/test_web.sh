@@ -1,0 +1,40 @@
+#!/bin/sh
+# The playground page: builds it (scripts/playground.sh), then checks the
+# WebAssembly engine word for word against the native frame runner under Node
+# (tests/web/exactness_test.mjs) and drives the real page in headless Chromium
+# (tests/web/page_test.py). The runner comes from build/ (scripts/test.sh's
+# first stage builds it), or is built there. Test output and the page's
+# screenshot go to build-web/test-out/.
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out="$root/build-web/test-out"
+passed=0
+failed=0
+result() {
+  if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
+}
+
+scripts/deps.sh build video web
+scripts/playground.sh >/dev/null
+runner="$root/build/bin/pelx04-run"
+if [ ! -x "$runner" ]; then
+  echo "-- building the frame runner" >&2
+  { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2 --target pelx04-run; } \
+    >"$root/build-web/runner-build.log" 2>&1 || { tail -n 30 "$root/build-web/runner-build.log"; exit 1; }
+fi
+rm -rf "$out"
+mkdir -p "$out"
+
+rc=0
+timeout 300 node --no-experimental-fetch tests/web/exactness_test.mjs "$root/build-web/site/pelx04.js" "$runner" \
+  "$out/exactness" || rc=$?
+result $rc "WebAssembly against the native runner"
+
+rc=0
+timeout 300 /usr/bin/python3 tests/web/page_test.py "$root/build-web/site" "$runner" "$out/page" || rc=$?
+result $rc "the page in Chromium"
+echo "screenshot: $out/page/playground.png"
+
+echo "web: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,2 @@
+-- daytime(): the local date and time as text. It touches no pixels.
+print(pelx04.daytime())

@@ -1,0 +1,13 @@
+// stb's image reader and writer for the page. They run in the visitor's
+// browser, inside the WebAssembly sandbox, on the visitor's own files; the
+// native runner reads media through FFmpeg instead. The reader knows the four
+// still formats the page offers, so anything else is refused as unsupported.
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#define STBI_FAILURE_USERMSG
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image.h>
+#include <stb_image_write.h>

@@ -1,0 +1,180 @@
+// The playground page: editor, input, before and after, messages, examples,
+// and the automation hook window.playground.
+import examples from 'pelx04-examples';
+import { Engine } from './engine.js';
+import { makeEditor } from './editor.js';
+import { Views } from './views.js';
+import { VideoInput } from './video.js';
+
+const $ = (id) => document.getElementById(id);
+const engine = new Engine();
+const views = new Views({
+  stage: $('stage'), panes: [$('beforePane'), $('afterPane')], beforeCanvas: $('before'), afterCanvas: $('after'),
+  split: $('split'), splitBox: $('splitBox'), zoom: $('zoom'), mode: $('mode'), readout: $('readout'),
+});
+
+const firstExample = examples.find((example) => example.name === 'sepia') || examples[0];
+let lastResult = null;
+
+function showMessage(reply) {
+  const error = reply.error || '';
+  $('message').textContent = error;
+  $('message').hidden = !error;
+  const line = /^script:(\d+):/.exec(error);
+  editor.markLine(line ? Number(line[1]) : 0);
+  $('output').textContent = reply.output || '';
+  if (reply.ms !== undefined) $('timing').textContent = `${reply.ms.toFixed(1)} ms`;
+}
+
+// Runs the editor's script on the current still input.
+async function runScript(text = editor.text()) {
+  if (video.active) return video.refresh();
+  $('run').disabled = true;
+  const reply = await engine.run(text);
+  $('run').disabled = false;
+  showMessage(reply);
+  if (reply.fatal) views.setAfter(null);
+  else if (!reply.error) views.setAfter({ width: reply.width, height: reply.height, rgba: reply.rgba });
+  lastResult = reply.error ? null : reply;
+  $('download').disabled = !lastResult;
+  return { error: reply.error || null, output: reply.output || '', ms: reply.ms === undefined ? null : reply.ms };
+}
+
+let typingTimer = null;
+const editor = makeEditor($('editor'), firstExample.text, {
+  onRun: () => runScript(),
+  onChange: () => {
+    if (!$('auto').checked) return;
+    clearTimeout(typingTimer);
+    typingTimer = setTimeout(() => runScript(), 600);
+  },
+});
+
+const video = new VideoInput({
+  element: $('video'), bar: $('videoBar'), play: $('play'), slider: $('seek'), label: $('frameLabel'),
+  skipped: $('skipped'),
+  onFrame: async (rgba, width, height, index, time) => {
+    const reply = await engine.runFrame(editor.text(), rgba, width, height, index, time);
+    showMessage(reply);
+    if (reply.input) views.setBefore(reply.input);
+    if (reply.error) return;
+    views.setAfter({ width: reply.width, height: reply.height, rgba: reply.rgba });
+    lastResult = reply;
+    $('download').disabled = false;
+  },
+});
+
+async function loadStill(bytes, name) {
+  video.stop();
+  const reply = await engine.load(bytes);
+  if (reply.error) {
+    showMessage(reply);
+    return { error: reply.error };
+  }
+  $('inputName').textContent = `${name} (${reply.input.width} × ${reply.input.height})`;
+  views.setBefore(reply.input);
+  views.setAfter(null);
+  lastResult = null;
+  $('download').disabled = true;
+  return { width: reply.input.width, height: reply.input.height };
+}
+
+async function openFile(file) {
+  if (!file) return;
+  if (file.type.startsWith('video/')) {
+    $('inputName').textContent = file.name;
+    video.open(file);
+    return;
+  }
+  await loadStill(await file.arrayBuffer(), file.name);
+  await runScript();
+}
+
+async function resultPNG() {
+  const reply = await engine.png();
+  if (reply.error) throw new Error(reply.error);
+  return new Uint8Array(reply.png);
+}
+
+function base64(bytes) {
+  let text = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  return btoa(text);
+}
+
+// Examples: the scripts of examples/ and one per function.
+$('examples').append(new Option('examples…', ''));
+for (const group of ['Scripts', 'Functions']) {
+  const optgroup = document.createElement('optgroup');
+  optgroup.label = group;
+  for (const example of examples.filter((e) => e.group === group)) {
+    const option = new Option(example.name, example.name);
+    option.title = example.title;
+    optgroup.append(option);
+  }
+  $('examples').append(optgroup);
+}
+$('examples').value = firstExample.name;
+$('examples').addEventListener('change', () => {
+  const example = examples.find((e) => e.name === $('examples').value);
+  if (!example) return;
+  editor.setText(example.text);
+  runScript();
+});
+
+$('run').addEventListener('click', () => runScript());
+// Ctrl+Enter runs from anywhere on the page; the editor handles its own.
+document.addEventListener('keydown', (event) => {
+  if ((event.ctrlKey || event.metaKey) && event.key === 'Enter' && !editor.view.hasFocus) {
+    event.preventDefault();
+    runScript();
+  }
+});
+$('testCard').addEventListener('click', async () => { await loadStill(null, 'test card'); await runScript(); });
+$('file').addEventListener('change', () => openFile($('file').files[0]));
+$('stage').addEventListener('dragover', (event) => event.preventDefault());
+$('stage').addEventListener('drop', (event) => {
+  event.preventDefault();
+  openFile(event.dataTransfer.files[0]);
+});
+$('reset').addEventListener('click', async () => {
+  await engine.reset();
+  $('output').textContent = 'state reset: value table and picture store cleared';
+  video.restartCount();
+});
+$('download').addEventListener('click', async () => {
+  const bytes = await resultPNG();
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([bytes], { type: 'image/png' }));
+  link.download = 'pelx04-result.png';
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+});
+
+// For scripts and tests driving the page.
+window.playground = {
+  load: async (bytes) => {
+    const result = await loadStill(bytes ? new Uint8Array(bytes).slice().buffer : null, bytes ? 'loaded file' : 'test card');
+    if (result.error) throw new Error(result.error);
+    return result;
+  },
+  run: (text) => {
+    editor.setText(text);
+    $('examples').value = '';
+    clearTimeout(typingTimer);
+    return runScript(text);
+  },
+  resultPNG: async () => base64(await resultPNG()),
+};
+
+(async () => {
+  const reply = await engine.start();
+  if (reply.error) {
+    showMessage(reply);
+    return;
+  }
+  $('inputName').textContent = `test card (${reply.input.width} × ${reply.input.height})`;
+  views.setBefore(reply.input);
+  await runScript();
+  document.body.dataset.ready = 'true';
+})();

@@ -1,0 +1,102 @@
+// A video file played by the browser's own decoder. Each frame it presents is
+// copied off a canvas and handed to the script; a frame that arrives while the
+// script is still busy with the previous one is skipped and counted. frame.index
+// counts the frames handed to the script, frame.time is the video's time.
+
+const maxPixels = 4096 * 2048;
+
+export class VideoInput {
+  constructor({ element, bar, play, slider, label, skipped, onFrame }) {
+    Object.assign(this, { element, bar, play, slider, label, skippedLabel: skipped, onFrame });
+    this.active = false;
+    this.busy = false;
+    this.handed = 0;
+    this.skipped = 0;
+    this.canvas = document.createElement('canvas');
+    this.play.addEventListener('click', () => {
+      if (this.element.paused) this.element.play(); else this.element.pause();
+    });
+    this.slider.addEventListener('input', () => {
+      this.element.currentTime = Number(this.slider.value) / 1000 * (this.element.duration || 0);
+    });
+    this.element.addEventListener('seeked', () => { if (this.element.paused) this.refresh(); });
+    this.element.addEventListener('play', () => { this.play.textContent = 'Pause'; });
+    this.element.addEventListener('pause', () => { this.play.textContent = 'Play'; });
+    this.element.addEventListener('loadeddata', () => this.refresh());
+  }
+
+  open(file) {
+    this.stop();
+    this.active = true;
+    this.bar.hidden = false;
+    this.restartCount();
+    this.element.src = URL.createObjectURL(file);
+    this.element.muted = true;
+    this.element.loop = true;
+    this.element.play().catch(() => {});
+    this.watch();
+  }
+
+  stop() {
+    if (!this.active) return;
+    this.active = false;
+    this.bar.hidden = true;
+    this.element.pause();
+    URL.revokeObjectURL(this.element.src);
+    this.element.removeAttribute('src');
+    this.element.load();
+  }
+
+  restartCount() {
+    this.handed = 0;
+    this.skipped = 0;
+  }
+
+  watch() {
+    if (!this.active) return;
+    this.element.requestVideoFrameCallback((now, metadata) => {
+      if (!this.element.paused) this.handle(metadata.mediaTime);
+      this.watch();
+    });
+  }
+
+  // Runs the script again on the frame on screen (after a seek, on pause, or
+  // when the script changed).
+  refresh() {
+    return this.handle(this.element.currentTime, true);
+  }
+
+  async handle(time, always = false) {
+    if (!this.active) return;
+    if (this.busy) {
+      if (!always) this.skipped++;
+      this.showLabel(time);
+      return;
+    }
+    const { videoWidth: width, videoHeight: height } = this.element;
+    if (!width || !height) return;
+    const scale = Math.min(1, Math.sqrt(maxPixels / (width * height)));
+    const w = Math.max(1, Math.floor(width * scale));
+    const h = Math.max(1, Math.floor(height * scale));
+    this.canvas.width = w;
+    this.canvas.height = h;
+    const context = this.canvas.getContext('2d', { willReadFrequently: true });
+    context.drawImage(this.element, 0, 0, w, h);
+    const rgba = context.getImageData(0, 0, w, h).data;
+    this.busy = true;
+    const index = this.handed++;
+    this.showLabel(time, index);
+    try {
+      await this.onFrame(rgba, w, h, index, time);
+    } finally {
+      this.busy = false;
+    }
+  }
+
+  showLabel(time, index = this.handed - 1) {
+    const duration = this.element.duration || 0;
+    if (duration) this.slider.value = String(Math.round(time / duration * 1000));
+    this.label.textContent = `frame ${Math.max(index, 0)}  ${time.toFixed(3)} s`;
+    this.skippedLabel.textContent = `skipped ${this.skipped}`;
+  }
+}

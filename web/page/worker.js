@@ -1,0 +1,129 @@
+// The page's worker: owns the WebAssembly engine (Lua 5.1 with pelx04), so a
+// long filter never freezes the page and a runaway script can be stopped by
+// ending the worker. Every message gets exactly one reply.
+/* global createPelx04, importScripts */
+importScripts('pelx04.js');
+
+let engine = null;
+const started = createPelx04().then((module) => {
+  engine = module;
+  if (!engine._pgStart()) throw new Error(hostError());
+});
+
+function hostError() {
+  return engine.UTF8ToString(engine._pgHostError());
+}
+
+// B, G, R, A words to R, G, B, A bytes for display: a copy, never a view of
+// the wasm memory.
+function rgbaOf(pointer, width, height) {
+  const bytes = width * height * 4;
+  const bgra = engine.HEAPU8.subarray(pointer, pointer + bytes);
+  const rgba = new Uint8ClampedArray(bytes);
+  for (let i = 0; i < bytes; i += 4) {
+    rgba[i] = bgra[i + 2];
+    rgba[i + 1] = bgra[i + 1];
+    rgba[i + 2] = bgra[i];
+    rgba[i + 3] = bgra[i + 3];
+  }
+  return rgba;
+}
+
+function inputPicture() {
+  const width = engine._pgInputWidth();
+  const height = engine._pgInputHeight();
+  return { width, height, rgba: rgbaOf(engine._pgInput(), width, height) };
+}
+
+function load(message) {
+  let ok;
+  if (message.bytes) {
+    const bytes = new Uint8Array(message.bytes);
+    const pointer = engine._malloc(Math.max(bytes.length, 1));
+    if (!pointer) return { error: 'out of memory for the file' };
+    engine.HEAPU8.set(bytes, pointer);
+    ok = engine._pgLoadImage(pointer, bytes.length);
+    engine._free(pointer);
+  } else {
+    ok = engine._pgLoadTestCard();
+  }
+  if (!ok) return { error: hostError() };
+  const input = inputPicture();
+  return { input, transfer: [input.rgba.buffer] };
+}
+
+// A video frame from the page's canvas (R, G, B, A) becomes the input.
+function setFrame(message) {
+  const { width, height } = message;
+  const pointer = engine._pgInputBuffer(width, height);
+  if (!pointer) return false;
+  const rgba = new Uint8Array(message.rgba);
+  const bgra = engine.HEAPU8.subarray(pointer, pointer + width * height * 4);
+  for (let i = 0; i < rgba.length; i += 4) {
+    bgra[i] = rgba[i + 2];
+    bgra[i + 1] = rgba[i + 1];
+    bgra[i + 2] = rgba[i];
+    bgra[i + 3] = rgba[i + 3];
+  }
+  return true;
+}
+
+const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
+const pastTheFrame = 'a filter ran past the end of the frame (a width or height larger than the frame ' +
+  'it was given, e.g. frame.row(y) with too many rows); the engine was restarted and its state cleared';
+
+function run(message) {
+  if (message.rgba && !setFrame(message)) return { error: hostError() };
+  const input = message.rgba ? inputPicture() : null;
+  const ran = runScript(message);
+  if (!input) return ran;
+  return { ...ran, input, transfer: [input.rgba.buffer, ...(ran.transfer || [])] };
+}
+
+function runScript(message) {
+  const text = new TextEncoder().encode(message.script);
+  const pointer = engine._malloc(text.length + 1);
+  if (!pointer) return { error: 'out of memory for the script' };
+  engine.HEAPU8.set(text, pointer);
+  const begin = performance.now();
+  let status;
+  try {
+    status = engine._pgRun(pointer, text.length, message.index || 0, message.time || 0);
+  } catch (trap) {
+    // The memory after the frame ends the wasm memory: running off it traps.
+    return { fatal: true, error: pastTheFrame + ' [' + String(trap && trap.message || trap) + ']' };
+  }
+  const ms = performance.now() - begin;
+  engine._free(pointer);
+  const output = engine.UTF8ToString(engine._pgOutput());
+  if (status === runStatus.badFrame) return { fatal: true, error: pastTheFrame, output, ms };
+  if (status === runStatus.scriptError) {
+    const error = engine.UTF8ToString(engine._pgMessage());
+    return { error, output, ms };
+  }
+  const result = rgbaOf(engine._pgResult(), engine._pgInputWidth(), engine._pgInputHeight());
+  return { output, ms, width: engine._pgInputWidth(), height: engine._pgInputHeight(), rgba: result,
+    transfer: [result.buffer] };
+}
+
+function png() {
+  if (!engine._pgEncodePng()) return { error: hostError() };
+  const pointer = engine._pgPng();
+  const bytes = engine.HEAPU8.slice(pointer, pointer + engine._pgPngSize());
+  return { png: bytes.buffer, transfer: [bytes.buffer] };
+}
+
+const handlers = { load, run, png, ping: () => ({}) };
+
+self.onmessage = (event) => {
+  const message = event.data;
+  started.then(() => {
+    const reply = handlers[message.type](message);
+    const transfer = reply.transfer || [];
+    delete reply.transfer;
+    reply.id = message.id;
+    self.postMessage(reply, transfer);
+  }).catch((failure) => {
+    self.postMessage({ id: message.id, fatal: true, error: 'the engine failed: ' + String(failure && failure.message || failure) });
+  });
+};
