@@ -12,6 +12,7 @@
 
 #include <lua.hpp>
 
+#include "frame_table.hpp"
 #include "lua_sandbox.hpp"
 
 namespace pelx04run {
@@ -153,50 +154,11 @@ int describeError(lua_State* L) {
     return 1;
 }
 
-// frame.row(y): a pointer to the first word of row y. Rows outside the frame
-// give nil, so a script cannot be handed a pointer beyond the buffer; a
-// fractional y is truncated, as the library truncates its sizes.
-int frameRow(lua_State* L) {
-    unsigned char* base = static_cast<unsigned char*>(lua_touserdata(L, lua_upvalueindex(1)));
-    const lua_Number width = lua_tonumber(L, lua_upvalueindex(2));
-    const lua_Number height = lua_tonumber(L, lua_upvalueindex(3));
-    const lua_Number y = luaL_checknumber(L, 1);
-    if (!(y >= 0 && y < height)) {
-        lua_pushnil(L);
-        return 1;
-    }
-    const std::size_t row = static_cast<std::size_t>(y);
-    lua_pushlightuserdata(L, base + row * static_cast<std::size_t>(width) * 4);
-    return 1;
-}
-
-void setFrameTable(lua_State* L, const FrameCall* call) {
-    lua_createtable(L, 0, 6);
-    lua_pushlightuserdata(L, call->pixels);
-    lua_setfield(L, -2, "data");
-    lua_pushnumber(L, call->width);
-    lua_setfield(L, -2, "width");
-    lua_pushnumber(L, call->height);
-    lua_setfield(L, -2, "height");
-    lua_pushnumber(L, call->index);
-    lua_setfield(L, -2, "index");
-    if (call->time >= 0) {
-        lua_pushnumber(L, call->time);
-        lua_setfield(L, -2, "time");
-    }
-    lua_pushlightuserdata(L, call->pixels);
-    lua_pushnumber(L, call->width);
-    lua_pushnumber(L, call->height);
-    lua_pushcclosure(L, frameRow, 3);
-    lua_setfield(L, -2, "row");
-    lua_setglobal(L, "frame");
-}
-
 int runFrameStep(lua_State* L) {
     FrameCall* call = static_cast<FrameCall*>(lua_touserdata(L, 1));
     const ScriptOptions& options = call->host->options;
     lua_settop(L, 0);
-    setFrameTable(L, call);
+    setFrameGlobal(L, call->pixels, call->width, call->height, call->index, call->time);
 
     lua_pushcfunction(L, describeError);
     lua_pushlightuserdata(L, &chunkKey);

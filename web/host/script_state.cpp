@@ -7,6 +7,7 @@
 
 #include <lua.hpp>
 
+#include "frame_table.hpp"
 #include "lua_sandbox.hpp"
 
 extern "C" int luaopen_pelx04(lua_State* L);
@@ -89,19 +90,6 @@ int setUpState(lua_State* L) {
     return 0;
 }
 
-int frameRow(lua_State* L) {
-    unsigned char* base = static_cast<unsigned char*>(lua_touserdata(L, lua_upvalueindex(1)));
-    const lua_Number width = lua_tonumber(L, lua_upvalueindex(2));
-    const lua_Number height = lua_tonumber(L, lua_upvalueindex(3));
-    const lua_Number y = luaL_checknumber(L, 1);
-    if (!(y >= 0 && y < height)) {
-        lua_pushnil(L);
-        return 1;
-    }
-    lua_pushlightuserdata(L, base + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4u);
-    return 1;
-}
-
 struct FrameCall {
     const char* text;
     std::size_t size;
@@ -133,23 +121,7 @@ int runFrameStep(lua_State* L) {
     lua_settop(L, 0);
     loadChunkIfChanged(L, call);
 
-    lua_createtable(L, 0, 6);
-    lua_pushlightuserdata(L, call->pixels);
-    lua_setfield(L, -2, "data");
-    lua_pushnumber(L, call->width);
-    lua_setfield(L, -2, "width");
-    lua_pushnumber(L, call->height);
-    lua_setfield(L, -2, "height");
-    lua_pushnumber(L, call->index);
-    lua_setfield(L, -2, "index");
-    lua_pushnumber(L, call->time);
-    lua_setfield(L, -2, "time");
-    lua_pushlightuserdata(L, call->pixels);
-    lua_pushnumber(L, call->width);
-    lua_pushnumber(L, call->height);
-    lua_pushcclosure(L, frameRow, 3);
-    lua_setfield(L, -2, "row");
-    lua_setglobal(L, "frame");
+    pelx04run::setFrameGlobal(L, call->pixels, call->width, call->height, call->index, call->time);
 
     lua_pushlightuserdata(L, &tracebackKey);
     lua_rawget(L, LUA_REGISTRYINDEX);
