@@ -1,5 +1,7 @@
 -- Writes small hostile image files into the folder given: headers that lie
--- about sizes, files that stop early, a few bytes that claim 8000 x 8000.
+-- about sizes, files that stop early, a few bytes that claim 8000 x 8000, and
+-- from the folder's whole.jpg a JPEG whose Huffman table lists 4080 codes
+-- where 256 fit.
 --   lua5.1 hostile_stills.lua FOLDER
 local folder = arg[1]
 local function u16(v) return string.char(v % 256, math.floor(v / 256) % 256) end
@@ -18,6 +20,12 @@ local files = {
   ["header.tga"] = tga(2, 2, 2, ""),
   ["rle_bomb.tga"] = tga(10, 8000, 8000, string.char(255, 1, 2, 3, 4)),
 }
+local jpeg = assert(io.open(folder .. "/whole.jpg", "rb"))
+local whole = jpeg:read("*a")
+jpeg:close()
+-- The table's sixteen code counts follow the marker, its length, and its class and id.
+local dht = assert(whole:find("\255\196", 1, true))
+files["huffman.jpg"] = whole:sub(1, dht + 4) .. string.rep("\255", 16) .. whole:sub(dht + 21)
 for name, bytes in pairs(files) do
   local file = assert(io.open(folder .. "/" .. name, "wb"))
   file:write(bytes)

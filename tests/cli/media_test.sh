@@ -148,6 +148,7 @@ interrupted)
 
 refusals)
   # Each refusal: exit 1 (2 for a usage error), a message, and nothing left in out/.
+  ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.jpg
   "$lua" "$test_dir/hostile_stills.lua" .
   ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.png
   head -c $(($(wc -c <whole.png) / 2)) whole.png >cut.png
@@ -169,6 +170,7 @@ refusals)
 1|has no picture that can be read|width0.bmp -o out/a.png
 1|is damaged or cut short|header.tga -o out/a.png
 1|is damaged or cut short|short.bmp -o out/a.png
+1|is damaged or cut short|huffman.jpg -o out/a.png
 1|past the limit of 1000000 pixels|rle_bomb.tga -o out/a.png --max-pixels 1000000
 1|past the limit of 19199 pixels|whole.png -o out/a.png --max-pixels 19199
 1|past the limit of 19199 pixels|clip.mp4 -o out/a.mp4 --max-pixels 19199
