@@ -23,7 +23,7 @@ void* budgetedAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
 
 // Call after luaL_openlibs, once package.loaded.pelx04 and the global pelx04
 // are set, inside a protected call. Removes io, debug, os except
-// clock/date/time/difftime, load, loadstring, loadfile, dofile, string.dump,
+// clock/date/time/difftime, load, loadstring, loadfile, dofile, newproxy, string.dump,
 // package.loadlib and the package loaders; `require` becomes one that returns
 // the loaded pelx04 for "pelx04" and raises
 // "require of 'NAME' is not allowed in the sandbox" for anything else.

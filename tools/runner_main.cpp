@@ -164,6 +164,11 @@ bool parseTime(const std::string& text, const char* option, double& seconds, std
     return true;
 }
 
+// Where a still goes without -o: out/<script name>.png.
+std::string defaultStillOutput(const Options& options) {
+    return (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
+}
+
 bool isPattern(const std::string& path) { return path.find('%') != std::string::npos; }
 
 bool showProgress(const Options& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }
@@ -240,7 +245,7 @@ int runMedia(Options& options, lua_State* L) {
     if (!input.openFile(options.input, limits, error)) return fail(error);
     if (options.output.empty()) {
         if (!input.video().still) return usageError("a video needs -o OUTPUT");
-        options.output = (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
+        options.output = defaultStillOutput(options);
     }
     if (!input.setRange(start, duration, error)) return fail(error);
     const VideoSource& video = input.video();
@@ -380,9 +385,7 @@ int run(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     if (!options.rawSize.empty()) return runRaw(options, argv[0]);
 
-    if (options.input.empty() && options.output.empty()) {
-        options.output = (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
-    }
+    if (options.input.empty() && options.output.empty()) options.output = defaultStillOutput(options);
     std::string error;
     lua_State* L = nullptr;
     if (!openScript(options, argv[0], L, error)) return fail(error);

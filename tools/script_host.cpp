@@ -102,12 +102,7 @@ int setUpHost(lua_State* L) {
     lua_remove(L, -2);
     lua_rawset(L, LUA_REGISTRYINDEX);
 
-    if (options.sandbox) {
-        restrictToSandbox(L);
-        // A userdata's __gc runs with hooks off, beyond the instruction limit.
-        lua_pushnil(L);
-        lua_setglobal(L, "newproxy");
-    }
+    if (options.sandbox) restrictToSandbox(L);
     refuseOsExit(L);
     setArgTable(L, options);
 
