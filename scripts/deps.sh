@@ -21,17 +21,27 @@ packages_of() {
   esac
 }
 
-missing=""
-for group in "$@"; do
-  for package in $(packages_of "$group"); do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
-      missing="$missing $package"
-    fi
+missing_packages() {
+  missing=""
+  for group in "$@"; do
+    for package in $(packages_of "$group"); do
+      if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+        missing="$missing $package"
+      fi
+    done
+    # Debian's nodejs comes without npm, another build of it with npm inside:
+    # the npm package only where no npm is there yet.
+    if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing="$missing npm"; fi
   done
-  # Debian's nodejs comes without npm, another build of it with npm inside:
-  # the npm package only where no npm is there yet.
-  if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing="$missing npm"; fi
-done
+}
+
+missing_packages "$@"
+[ -z "$missing" ] && exit 0
+# Builds in two checkouts of one machine may both get here; apt and dpkg take
+# one install at a time, so the second waits, then installs what is still missing.
+exec 9>"${TMPDIR:-/tmp}/pelx04-deps.lock"
+flock 9
+missing_packages "$@"
 [ -z "$missing" ] && exit 0
 
 sudo=""
