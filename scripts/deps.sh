@@ -53,6 +53,6 @@ case "$missing" in
   *:i386*)
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
 esac
-$sudo apt-get update -qq
+$sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends $missing >/dev/null
