@@ -19,6 +19,7 @@ install=no
 [ "${1:-}" = "--install" ] && install=yes
 passed=0
 failed=0
+skipped=0
 result() {
   if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
 }
@@ -115,5 +116,5 @@ if [ $rc -ne 0 ] || [ ! -s "$work/source/pelx04-$version/$png" ]; then rc=1; tai
 result $rc "pelx04-$version.tar.gz builds with scripts/run.sh"
 timed "source tarball checked"
 
-echo "packages: $passed passed, $failed failed"
+echo "packages: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
