@@ -12,8 +12,11 @@ namespace pelx04run {
 // exclusively (O_CREAT|O_EXCL|O_NOFOLLOW, unpredictable name, mode
 // 0666 & ~umask, or the mode of the file it replaces) in OUTPUT's folder and
 // renamed into place by commit(). Pending temporaries are removed on
-// abandon(), in the destructor, on SIGINT/SIGTERM/SIGHUP/SIGABRT (then the
-// process dies by the same signal) and on a guard fault.
+// abandon(), in the destructor, and on every signal that ends the process
+// but SIGKILL and SIGSTOP (SIGPIPE is the caller's to ignore, real-time
+// signals are left alone): then the process dies by the same signal, or a
+// fault goes on to the handler installed before (the frame guard's, a
+// sanitizer's).
 class OutputFile {
 public:
     OutputFile() = default;

@@ -128,15 +128,29 @@ interrupted)
   ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 200 -c:v libx264 clip.mp4
   printf 'local t = os.clock() while os.clock() - t < 0.02 do end\n' >slow.lua
   mkdir out
-  for signal in TERM INT; do
-    # A background job of sh starts with SIGINT ignored; a user's Ctrl-C is not.
-    env --default-signal=INT "$runner" --quiet slow.lua clip.mp4 -o out/o.mkv 2>err.txt &
+  # Every signal that ends a process, sent once the temporary exists. Under
+  # a sanitizer, SIGSEGV ends in the sanitizer's own report and exit.
+  for entry in TERM=15 INT=2 HUP=1 QUIT=3 USR1=10 USR2=12 ALRM=14 XCPU=24 XFSZ=25 SEGV=11; do
+    signal=${entry%=*} number=${entry#*=}
+    # A background job of sh starts with SIGINT and SIGQUIT ignored; a user's
+    # Ctrl-C and Ctrl-\ are not.
+    env --default-signal "$runner" --quiet slow.lua clip.mp4 -o out/o.mkv 2>err.txt &
     pid=$!
-    sleep 1
+    tries=0
+    until [ -n "$(ls -A out)" ]; do
+      tries=$((tries + 1))
+      [ "$tries" -lt 3000 ] || fail "SIG$signal: no temporary appeared"
+      kill -0 "$pid" 2>/dev/null || fail "SIG$signal: the runner ended first: $(cat err.txt)"
+      sleep 0.01
+    done
     kill -"$signal" "$pid"
     status=0
     wait "$pid" || status=$?
-    [ "$status" -gt 128 ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    if [ "$signal" = SEGV ] && grep -q "Sanitizer" err.txt; then
+      [ "$status" -ne 0 ] || fail "SIGSEGV: exit 0"
+    else
+      [ "$status" -eq $((128 + number)) ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    fi
     [ -z "$(ls -A out)" ] || fail "SIG$signal left $(ls -A out)"
   done
   mkfifo pipe.mkv
