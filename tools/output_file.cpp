@@ -25,6 +25,7 @@ namespace {
 struct PendingSlot {
     std::atomic<unsigned> sequence{0};
     std::atomic<bool> live{false};
+    std::atomic<int> folders{0};  // 0: a temporary file; n: a folder and the n - 1 above it, all made for an output
     std::atomic<char> path[PATH_MAX];
 };
 
@@ -32,7 +33,7 @@ constexpr int slotCount = 16;
 PendingSlot pendingSlots[slotCount];
 
 // Claims a free slot for `path`, or returns -1 when all are taken.
-int claimSlot(const std::string& path) {
+int claimSlot(const std::string& path, int folders = 0) {
     if (path.size() >= PATH_MAX) return -1;
     for (int i = 0; i < slotCount; ++i) {
         unsigned expected = pendingSlots[i].sequence.load(std::memory_order_acquire);
@@ -46,6 +47,7 @@ int claimSlot(const std::string& path) {
             pendingSlots[i].path[c].store(path[c], std::memory_order_relaxed);
         }
         pendingSlots[i].path[path.size()].store('\0', std::memory_order_relaxed);
+        pendingSlots[i].folders.store(folders, std::memory_order_relaxed);
         pendingSlots[i].live.store(true, std::memory_order_relaxed);
         pendingSlots[i].sequence.fetch_add(1, std::memory_order_release);
         return i;
@@ -261,21 +263,42 @@ void OutputFile::abandon() {
 
 OutputFile::~OutputFile() { abandon(); }
 
+int recordPendingFolders(const std::string& innermost, int count) {
+    return count > 0 ? claimSlot(innermost, count) : -1;
+}
+
+void releasePendingFolders(int record) { releaseSlot(record); }
+
 void removePendingOutputs() {
     const int savedErrno = errno;
-    for (PendingSlot& slot : pendingSlots) {
-        const unsigned before = slot.sequence.load(std::memory_order_acquire);
-        if ((before & 1u) != 0 || !slot.live.load(std::memory_order_relaxed)) continue;
-        char path[PATH_MAX];
-        std::size_t i = 0;
-        for (; i + 1 < sizeof path; ++i) {
-            path[i] = slot.path[i].load(std::memory_order_relaxed);
-            if (path[i] == '\0') break;
+    // Files first, so that the folders made for them are empty.
+    for (const bool folders : {false, true}) {
+        for (PendingSlot& slot : pendingSlots) {
+            const unsigned before = slot.sequence.load(std::memory_order_acquire);
+            if ((before & 1u) != 0 || !slot.live.load(std::memory_order_relaxed)) continue;
+            int levels = slot.folders.load(std::memory_order_relaxed);
+            char path[PATH_MAX];
+            std::size_t i = 0;
+            for (; i + 1 < sizeof path; ++i) {
+                path[i] = slot.path[i].load(std::memory_order_relaxed);
+                if (path[i] == '\0') break;
+            }
+            path[i] = '\0';
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (slot.sequence.load(std::memory_order_relaxed) != before || (levels > 0) != folders) continue;
+            if (!folders) {
+                ::unlink(path);
+                continue;
+            }
+            // The innermost folder, then each one above it that was made too,
+            // while they are empty.
+            for (; levels > 0 && ::rmdir(path) == 0; --levels) {
+                while (i > 0 && path[i - 1] != '/') --i;
+                while (i > 0 && path[i - 1] == '/') --i;
+                if (i == 0) break;
+                path[i] = '\0';
+            }
         }
-        path[i] = '\0';
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (slot.sequence.load(std::memory_order_relaxed) != before) continue;
-        ::unlink(path);
     }
     errno = savedErrno;
 }

@@ -44,4 +44,11 @@ private:
 void installOutputCleanupHandlers();
 void removePendingOutputs();  // async-signal-safe
 
+// Folders made for an output: `innermost` and the `count` - 1 folders above
+// it. removePendingOutputs() removes them too, while they are empty, after
+// the temporaries. Returns the record to release once the output is in
+// place or the folders are gone, or -1 (count 0, or no room).
+int recordPendingFolders(const std::string& innermost, int count);
+void releasePendingFolders(int record);
+
 }  // namespace pelx04run

@@ -100,6 +100,9 @@ bool OutputTarget::open(const std::string& path, std::string& error) {
             return false;
         }
     }
+    if (!createdFolders_.empty()) {
+        folderRecord_ = recordPendingFolders(createdFolders_.back(), static_cast<int>(createdFolders_.size()));
+    }
     if (sequence_ || file_.open(path, error)) return true;
     removeCreatedFolders();
     return false;
@@ -111,6 +114,8 @@ bool OutputTarget::commit(std::string& error) {
         return false;
     }
     createdFolders_.clear();
+    releasePendingFolders(folderRecord_);
+    folderRecord_ = -1;
     return true;
 }
 
@@ -125,6 +130,8 @@ void OutputTarget::removeCreatedFolders() {
         ::rmdir(createdFolders_.back().c_str());
         createdFolders_.pop_back();
     }
+    releasePendingFolders(folderRecord_);
+    folderRecord_ = -1;
 }
 
 }  // namespace pelx04run

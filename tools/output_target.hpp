@@ -33,7 +33,8 @@ public:
     // The temporary's descriptor, or -1 for an image sequence.
     int fd() const { return sequence_ ? -1 : file_.fd(); }
     bool commit(std::string& error);
-    // Removes the temporary and the folders open() created, once empty.
+    // Removes the temporary and the folders open() created, once empty (as
+    // a signal that ends the run does).
     void abandon();
 
 private:
@@ -41,6 +42,7 @@ private:
 
     OutputFile file_;
     std::vector<std::string> createdFolders_;  // outermost first
+    int folderRecord_ = -1;                    // for removal when a signal ends the run
     bool sequence_ = false;
 };
 

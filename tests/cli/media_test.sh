@@ -159,16 +159,17 @@ interrupted)
   ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 200 -c:v libx264 clip.mp4
   printf 'local t = os.clock() while os.clock() - t < 0.02 do end\n' >slow.lua
   mkdir out
-  # Every signal that ends a process, sent once the temporary exists. Under
-  # a sanitizer, SIGSEGV ends in the sanitizer's own report and exit.
+  # Every signal that ends a process, sent once the temporary exists, in a
+  # folder made for it. Under a sanitizer, SIGSEGV ends in the sanitizer's
+  # own report and exit.
   for entry in TERM=15 INT=2 HUP=1 QUIT=3 USR1=10 USR2=12 ALRM=14 XCPU=24 XFSZ=25 SEGV=11; do
     signal=${entry%=*} number=${entry#*=}
     # A background job of sh starts with SIGINT and SIGQUIT ignored; a user's
     # Ctrl-C and Ctrl-\ are not.
-    env --default-signal "$runner" --quiet slow.lua clip.mp4 -o out/o.mkv 2>err.txt &
+    env --default-signal "$runner" --quiet slow.lua clip.mp4 -o out/new/o.mkv 2>err.txt &
     pid=$!
     tries=0
-    until [ -n "$(ls -A out)" ]; do
+    until [ -n "$(ls -A out/new 2>/dev/null)" ]; do
       tries=$((tries + 1))
       [ "$tries" -lt 3000 ] || fail "SIG$signal: no temporary appeared"
       kill -0 "$pid" 2>/dev/null || fail "SIG$signal: the runner ended first: $(cat err.txt)"
