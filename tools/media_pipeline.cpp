@@ -161,16 +161,8 @@ PipelineResult runPipeline(MediaInput& input, MediaOutput& output, lua_State* L,
             run.fail(e.what());
         }
     };
-    // Each stage's thread gets a spare signal stack, so that a fault from a
-    // stack overflow in a decoder or encoder still removes the temporary.
-    std::thread decoder([&] {
-        installGuardFaultHandler();
-        guarded([&] { run.decode(settings.maxFrames); });
-    });
-    std::thread encoder([&] {
-        installGuardFaultHandler();
-        guarded([&] { run.encode(progress); });
-    });
+    std::thread decoder([&] { guarded([&] { run.decode(settings.maxFrames); }); });
+    std::thread encoder([&] { guarded([&] { run.encode(progress); }); });
     guarded([&] { run.script(L); });
     decoder.join();
     encoder.join();
