@@ -177,7 +177,8 @@ bool MediaOutput::openContainer(const std::string& path, int fd, std::string& er
     const std::string extension = lowerExtension(path);
     const bool pattern = fd < 0;
     if (pattern != isImageSequence(path)) {
-        error = "output '" + path + "': " + (pattern ? "not an image sequence" : "an image sequence is written by name");
+        error = "output '" + path + "': " +
+                (pattern ? "not an image sequence" : "an image sequence is written by name");
         return false;
     }
     const AVOutputFormat* container = nullptr;

@@ -31,10 +31,9 @@ bool fileId(const std::string& path, FileId& id) {
 // The name a sequence gives frame `number`, or "" past what it can name.
 std::string frameName(const std::string& pattern, long long number) {
     char name[PATH_MAX];
-    if (number > INT_MAX || av_get_frame_filename2(name, sizeof name, pattern.c_str(), static_cast<int>(number), 0) < 0) {
-        return "";
-    }
-    return name;
+    if (number > INT_MAX) return "";
+    const int named = av_get_frame_filename2(name, sizeof name, pattern.c_str(), static_cast<int>(number), 0);
+    return named < 0 ? "" : name;
 }
 
 // The input's files: the one file, or a sequence as FFmpeg's image reader

@@ -105,15 +105,12 @@ int parseOptions(int argc, char** argv, Options& options) {
     app.add_option("--frames", options.frames, "stop after N frames")->check([](const std::string& value) {
         // No frames at all is no run: better said now than as an input that "gave no frames".
         long long count = 0;
-        return CLI::detail::lexical_cast(value, count) && count > 0 ? std::string() : std::string("expected 1 or more");
+        const bool positive = CLI::detail::lexical_cast(value, count) && count > 0;
+        return positive ? std::string() : std::string("expected 1 or more");
     });
     app.add_option("--max-pixels", options.maxPixels,
                    "refuse frames of more pixels than this, before decoding them (default 67108864, 8192x8192)")
-        ->check([](const std::string& value) {
-        // No frames at all is no run: better said now than as an input that "gave no frames".
-        long long count = 0;
-        return CLI::detail::lexical_cast(value, count) && count > 0 ? std::string() : std::string("expected 1 or more");
-    });
+        ->check(CLI::PositiveNumber);
     app.add_flag("--sandbox", options.sandbox,
                  "run the script without io, os (but its clocks), require (but pelx04), load* and dofile, "
                  "with the limits below");
