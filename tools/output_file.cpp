@@ -29,7 +29,9 @@ struct PendingSlot {
     std::atomic<char> path[PATH_MAX];
 };
 
-constexpr int slotCount = 16;
+// Room for many outputs in flight, each with a temporary and the folders
+// made for it.
+constexpr int slotCount = 64;
 PendingSlot pendingSlots[slotCount];
 
 // Claims a free slot for `path`, or returns -1 when all are taken.
