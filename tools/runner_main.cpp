@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -104,8 +105,10 @@ int parseOptions(int argc, char** argv, Options& options) {
     app.add_option("--duration", options.duration, "stop after this much of the input");
     app.add_option("--frames", options.frames, "stop after N frames")->check([](const std::string& value) {
         // No frames at all is no run: better said now than as an input that "gave no frames".
-        long long count = 0;
-        const bool positive = CLI::detail::lexical_cast(value, count) && count > 0;
+        char* end = nullptr;
+        errno = 0;
+        const long long count = std::strtoll(value.c_str(), &end, 10);
+        const bool positive = end != value.c_str() && *end == '\0' && errno == 0 && count > 0;
         return positive ? std::string() : std::string("expected 1 or more");
     });
     app.add_option("--max-pixels", options.maxPixels,
