@@ -27,9 +27,9 @@ const char probeDecoderWhitelist[] =
     "targa,tiff,webp,qtrle,utvideo,huffyuv,ffvhuff,aac,mp3float,mp3,opus,vorbis,flac,alac,ac3,eac3,"
     "pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,mov_text,subrip,ass,ssa,webvtt";
 
-bool hasPattern(const std::string& path) { return path.find('%') != std::string::npos; }
-
 }  // namespace
+
+bool isFramePattern(const std::string& path) { return av_filename_number_test(path.c_str()) != 0; }
 
 std::string secondsText(double seconds) {
     char text[32];
@@ -68,7 +68,7 @@ bool MediaInput::openFile(const std::string& path, const InputLimits& limits, st
         return false;
     }
     const char* demuxer = format_->iformat->name;
-    video_.still = (std::strcmp(demuxer, "image2") == 0 && !hasPattern(path)) ||
+    video_.still = (std::strcmp(demuxer, "image2") == 0 && !isFramePattern(path)) ||
                    std::strstr(demuxer, "_pipe") != nullptr;
     return openProbed(limits, error);
 }
@@ -219,8 +219,14 @@ bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
     decoder_->max_pixels = static_cast<int64_t>(limits.maxPixels > INT64_MAX ? INT64_MAX : limits.maxPixels);
     decoder_->thread_count = 0;
     // A still that is cut short or damaged is an error, not a picture with
-    // grey where the data stopped.
-    if (video_.still) decoder_->err_recognition |= AV_EF_CRCCHECK;
+    // grey or green where the data stopped. The JPEG decoder otherwise takes a
+    // picture without its end marker as whole; its other complaints are
+    // about damage too. (Other decoders' are not: TIFF's would refuse a tag
+    // it does not know.)
+    if (video_.still) {
+        decoder_->err_recognition |= AV_EF_CRCCHECK;
+        if (codec->id == AV_CODEC_ID_MJPEG) decoder_->err_recognition |= AV_EF_EXPLODE;
+    }
     AVDictionary* options = nullptr;
     av_dict_set(&options, "codec_whitelist", videoDecoderWhitelist, 0);
     const int opened = avcodec_open2(decoder_.get(), codec, &options);
@@ -265,8 +271,17 @@ bool MediaInput::acceptFrame() {
     }
     timing_.pts = pts - offsetIn(video_.timeBase);
     timing_.duration = frame_->pkt_duration;
-    timing_.seconds = static_cast<double>(timing_.pts) * av_q2d(video_.timeBase);
     if (start_ > 0 && timing_.pts < 0) return false;
+    // A time that goes back or repeats (a file remuxed with made-up
+    // timestamps) would be refused by the encoder or the muxer: as ffmpeg
+    // does, the frame is kept and follows the one before, by one frame of the
+    // frame rate.
+    if (framesGiven_ > 0 && timing_.pts <= lastPts_) {
+        const std::int64_t step = av_rescale_q(1, av_inv_q(video_.frameRate), video_.timeBase);
+        timing_.pts = lastPts_ + std::max<std::int64_t>(step, 1);
+    }
+    lastPts_ = timing_.pts;
+    timing_.seconds = static_cast<double>(timing_.pts) * av_q2d(video_.timeBase);
     return true;
 }
 
@@ -274,6 +289,10 @@ MediaInput::Next MediaInput::next(AVPacket& packet, std::string& error) {
     for (;;) {
         const int received = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (received == 0) {
+            if (video_.still && (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0)) {
+                error = "'" + name_ + "' is damaged or cut short: its decoder found errors in the picture";
+                return Next::failed;
+            }
             if (!acceptFrame()) {
                 av_frame_unref(frame_.get());
                 continue;
@@ -284,11 +303,13 @@ MediaInput::Next MediaInput::next(AVPacket& packet, std::string& error) {
         }
         if (received == AVERROR_EOF) {
             if (framesGiven_ == 0 && video_.still) {
-                error = "'" + name_ + "': no picture could be decoded";
+                error = start_ > 0 ? "--start " + secondsText(start_) + " is past the end of '" + name_ +
+                                         "': a still is one frame, at 0 s"
+                                   : "'" + name_ + "': no picture could be decoded";
                 return Next::failed;
             }
             if (endedEarly_.empty() && !video_.still && video_.expectedFrames > 0 && start_ <= 0 &&
-                duration_ < 0 && framesGiven_ < video_.expectedFrames) {
+                duration_ < 0 && framesGiven_ + hiddenFrames_ < video_.expectedFrames) {
                 endedEarly_ = "'" + name_ + "' ended after " + std::to_string(framesGiven_) + " of its " +
                               std::to_string(video_.expectedFrames) + " frames";
             }
@@ -344,6 +365,10 @@ MediaInput::Next MediaInput::next(AVPacket& packet, std::string& error) {
             av_packet_move_ref(&packet, packet_.get());
             return Next::packet;
         }
+        // An edit list (a copy cut at a time that is not a key frame) hides
+        // the frames before its start: they are decoded, for the frames that
+        // need them, and never shown. The container still counts them.
+        if ((packet_->flags & AV_PKT_FLAG_DISCARD) != 0) ++hiddenFrames_;
         const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
         if (sent < 0 && sent != AVERROR(EAGAIN)) {

@@ -16,6 +16,11 @@ namespace pelx04run {
 // 8192 x 8192: enough for 8K video, far below what a decompression bomb asks.
 constexpr std::uint64_t defaultMaxPixels = 8192ull * 8192ull;
 
+// FFmpeg's rule, on either side of the runner: a name is an image sequence
+// when it holds one frame number (shot_%d.png, shot_%04d.png), %% being a
+// percent sign. Any other % leaves it one file's name ("keep 50%.png").
+bool isFramePattern(const std::string& path);
+
 struct InputLimits {
     std::uint64_t maxPixels = defaultMaxPixels;
 };
@@ -105,6 +110,8 @@ private:
     double duration_ = -1;
     double declaredSeconds_ = 0;  // the video stream's own length; 0 when it does not say
     long long framesGiven_ = 0;
+    long long hiddenFrames_ = 0;  // packets an edit list hides: counted by the container, never shown
+    std::int64_t lastPts_ = 0;    // the time of the frame given last
     bool draining_ = false;
 };
 

@@ -29,6 +29,21 @@ const char* imageEncoderFor(const std::string& extension) {
     return nullptr;
 }
 
+// The video containers the runner writes, by extension, and FFmpeg's muxer for each.
+struct VideoContainer {
+    const char* extension;
+    const char* muxer;
+};
+constexpr VideoContainer videoContainers[] = {{"mp4", "mp4"},  {"mov", "mov"}, {"mkv", "matroska"},
+                                              {"webm", "webm"}, {"avi", "avi"}, {"nut", "nut"}};
+
+const char* videoMuxerFor(const std::string& extension) {
+    for (const VideoContainer& container : videoContainers) {
+        if (extension == container.extension) return container.muxer;
+    }
+    return nullptr;
+}
+
 int writeToFd(void* opaque, uint8_t* buffer, int size) {
     const int fd = *static_cast<int*>(opaque);
     int done = 0;
@@ -125,6 +140,26 @@ void fillOptions(const AVCodec* codec, const EncoderSettings& settings, AVDictio
 
 }  // namespace
 
+bool checkOutputContainer(const std::string& path, std::string& error) {
+    const std::string extension = lowerExtension(path);
+    if (imageEncoderFor(extension) != nullptr || videoMuxerFor(extension) != nullptr) return true;
+    const std::string known = " (the runner writes .mp4, .mov, .mkv, .webm, .avi, .nut, .png, .jpg, .bmp, .tga, "
+                              ".tif and .webp)";
+    const AVOutputFormat* guessed = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (guessed == nullptr) {
+        error = "cannot tell a container from the extension of '" + path + "'" + known;
+    } else if (guessed->video_codec == AV_CODEC_ID_NONE) {
+        error = "'" + path + "' would be a " + guessed->name + " file, which holds no video" + known;
+    } else {
+        error = "the runner does not write " + std::string(guessed->name) + " files such as '" + path + "'" + known;
+    }
+    return false;
+}
+
+bool isImageSequence(const std::string& path) {
+    return imageEncoderFor(lowerExtension(path)) != nullptr && isFramePattern(path);
+}
+
 MediaOutput::~MediaOutput() {
     encoder_.reset();
     if (format_ != nullptr) {
@@ -138,8 +173,14 @@ MediaOutput::~MediaOutput() {
 }
 
 bool MediaOutput::openContainer(const std::string& path, int fd, std::string& error) {
+    if (!checkOutputContainer(path, error)) return false;
     const std::string extension = lowerExtension(path);
     const bool pattern = fd < 0;
+    if (pattern != isImageSequence(path)) {
+        error = "output '" + path + "': " +
+                (pattern ? "not an image sequence" : "an image sequence is written by name");
+        return false;
+    }
     const AVOutputFormat* container = nullptr;
     if (imageEncoderFor(extension) != nullptr) {
         // One image goes to the descriptor like any other output; a pattern
@@ -147,10 +188,10 @@ bool MediaOutput::openContainer(const std::string& path, int fd, std::string& er
         container = av_guess_format(pattern ? "image2" : "image2pipe", nullptr, nullptr);
         oneImage_ = !pattern;
     } else {
-        container = av_guess_format(nullptr, path.c_str(), nullptr);
+        container = av_guess_format(videoMuxerFor(extension), nullptr, nullptr);
     }
     if (container == nullptr) {
-        error = "cannot tell a container from the extension of '" + path + "' (try .mp4, .mkv, .webm or .png)";
+        error = "this FFmpeg cannot write '" + path + "'";
         return false;
     }
     if (avformat_alloc_output_context2(&format_, container, nullptr, path.c_str()) < 0 || format_ == nullptr) {
@@ -196,6 +237,10 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
     }
     const AVCodec* codec = name.empty() ? avcodec_find_encoder(format_->oformat->video_codec)
                                         : avcodec_find_encoder_by_name(name.c_str());
+    if (name.empty() && format_->oformat->video_codec == AV_CODEC_ID_NONE) {
+        error = std::string("a ") + format_->oformat->name + " file holds no video";
+        return false;
+    }
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) {
         error = "no video encoder named '" + name + "' is installed (ffmpeg -encoders lists them)";
         return false;

@@ -18,6 +18,14 @@ struct EncoderSettings {
     std::vector<std::string> options;  // KEY=VALUE, passed to the encoder
 };
 
+// Whether the runner writes OUTPUT's container, told by its extension: .mp4,
+// .mov, .mkv, .webm, .avi, .nut and the image formats. Anything else is
+// refused before anything is written: a playlist (.m3u8, .mpd) or segment
+// muxer writes files of its own beside OUTPUT, past its temporary and rename.
+bool checkOutputContainer(const std::string& path, std::string& error);
+// An image sequence: an image extension and a frame number in the name.
+bool isImageSequence(const std::string& path);
+
 class MediaOutput {
 public:
     MediaOutput() = default;
@@ -28,8 +36,8 @@ public:
     // Chooses the container from `path`'s extension and the encoder and its
     // pixel format, adds the input's audio and subtitle streams that the
     // container takes (`notes` says which were dropped), and writes the
-    // header through `fd`. With `fd` < 0, `path` is an image sequence pattern
-    // and the muxer writes each file itself. `input` may be null (test card).
+    // header through `fd`. With `fd` < 0, `path` is an image sequence
+    // (isImageSequence) and the muxer writes each file itself. `input` may be null (test card).
     bool open(const std::string& path, int fd, const VideoSource& source, AVFormatContext* input, int videoIndex,
               const EncoderSettings& settings, std::string& error);
 

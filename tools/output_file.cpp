@@ -25,14 +25,17 @@ namespace {
 struct PendingSlot {
     std::atomic<unsigned> sequence{0};
     std::atomic<bool> live{false};
+    std::atomic<int> folders{0};  // 0: a temporary file; n: a folder and the n - 1 above it, all made for an output
     std::atomic<char> path[PATH_MAX];
 };
 
-constexpr int slotCount = 16;
+// Room for many outputs in flight, each with a temporary and the folders
+// made for it.
+constexpr int slotCount = 64;
 PendingSlot pendingSlots[slotCount];
 
 // Claims a free slot for `path`, or returns -1 when all are taken.
-int claimSlot(const std::string& path) {
+int claimSlot(const std::string& path, int folders = 0) {
     if (path.size() >= PATH_MAX) return -1;
     for (int i = 0; i < slotCount; ++i) {
         unsigned expected = pendingSlots[i].sequence.load(std::memory_order_acquire);
@@ -46,6 +49,7 @@ int claimSlot(const std::string& path) {
             pendingSlots[i].path[c].store(path[c], std::memory_order_relaxed);
         }
         pendingSlots[i].path[path.size()].store('\0', std::memory_order_relaxed);
+        pendingSlots[i].folders.store(folders, std::memory_order_relaxed);
         pendingSlots[i].live.store(true, std::memory_order_relaxed);
         pendingSlots[i].sequence.fetch_add(1, std::memory_order_release);
         return i;
@@ -60,14 +64,24 @@ void releaseSlot(int slot) {
     pendingSlots[slot].sequence.fetch_add(1, std::memory_order_release);
 }
 
-// Blocks the cleanup signals while a temporary is created and recorded, so
-// that none is ever left unrecorded.
+// Signals whose default action ends the process and that arrive from
+// outside: a user, a parent, a time or file-size limit. They are blocked while
+// a temporary is created and recorded, so that none is ever left unrecorded.
+// SIGPIPE is not among them: the runner ignores it and reports the write
+// error. Real-time signals are left to whoever uses them.
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                 SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT};
+// Faults raised by the instruction that fails: not blocked (a blocked fault
+// kills at once), and passed on to a handler installed before ours (the
+// guard's, a sanitizer's) once the temporaries are gone.
+constexpr int faultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+
 class CleanupSignalsBlocked {
 public:
     CleanupSignalsBlocked() {
         sigset_t set;
         sigemptyset(&set);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+        for (int signal : endingSignals) sigaddset(&set, signal);
         pthread_sigmask(SIG_BLOCK, &set, &saved_);
     }
     ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
@@ -251,50 +265,109 @@ void OutputFile::abandon() {
 
 OutputFile::~OutputFile() { abandon(); }
 
+int recordPendingFolders(const std::string& innermost, int count) {
+    return count > 0 ? claimSlot(innermost, count) : -1;
+}
+
+void releasePendingFolders(int record) { releaseSlot(record); }
+
 void removePendingOutputs() {
     const int savedErrno = errno;
-    for (PendingSlot& slot : pendingSlots) {
-        const unsigned before = slot.sequence.load(std::memory_order_acquire);
-        if ((before & 1u) != 0 || !slot.live.load(std::memory_order_relaxed)) continue;
-        char path[PATH_MAX];
-        std::size_t i = 0;
-        for (; i + 1 < sizeof path; ++i) {
-            path[i] = slot.path[i].load(std::memory_order_relaxed);
-            if (path[i] == '\0') break;
+    // Files first, so that the folders made for them are empty.
+    for (const bool folders : {false, true}) {
+        for (PendingSlot& slot : pendingSlots) {
+            const unsigned before = slot.sequence.load(std::memory_order_acquire);
+            if ((before & 1u) != 0 || !slot.live.load(std::memory_order_relaxed)) continue;
+            int levels = slot.folders.load(std::memory_order_relaxed);
+            char path[PATH_MAX];
+            std::size_t i = 0;
+            for (; i + 1 < sizeof path; ++i) {
+                path[i] = slot.path[i].load(std::memory_order_relaxed);
+                if (path[i] == '\0') break;
+            }
+            path[i] = '\0';
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (slot.sequence.load(std::memory_order_relaxed) != before || (levels > 0) != folders) continue;
+            if (!folders) {
+                ::unlink(path);
+                continue;
+            }
+            // The innermost folder, then each one above it that was made too,
+            // while they are empty.
+            for (; levels > 0 && ::rmdir(path) == 0; --levels) {
+                while (i > 0 && path[i - 1] != '/') --i;
+                while (i > 0 && path[i - 1] == '/') --i;
+                if (i == 0) break;
+                path[i] = '\0';
+            }
         }
-        path[i] = '\0';
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (slot.sequence.load(std::memory_order_relaxed) != before) continue;
-        ::unlink(path);
     }
     errno = savedErrno;
 }
 
 namespace {
 
-void removeOutputsAndDie(int signal) {
+// What each fault signal did before our handler: a sanitizer's report, the
+// frame guard's message, or the default death.
+struct sigaction previousFaultActions[sizeof faultSignals / sizeof faultSignals[0]];
+
+bool isFaultSignal(int signal, std::size_t& index) {
+    for (index = 0; index < sizeof faultSignals / sizeof faultSignals[0]; ++index) {
+        if (faultSignals[index] == signal) return true;
+    }
+    return false;
+}
+
+void removeOutputsAndDie(int signal, siginfo_t* info, void* context) {
     removePendingOutputs();
+    std::size_t index = 0;
+    if (isFaultSignal(signal, index)) {
+        const struct sigaction& previous = previousFaultActions[index];
+        if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+            previous.sa_sigaction(signal, info, context);
+            return;
+        }
+        if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+            previous.sa_handler != SIG_IGN) {
+            previous.sa_handler(signal);
+            return;
+        }
+        // The handler reset itself to the default: a fault from an
+        // instruction happens again when we return, and kills; one sent by
+        // kill is sent again.
+        if (info != nullptr && info->si_code > 0) return;
+    }
     // The handler was installed to reset itself and not to block its signal,
     // so this ends the process by the signal itself, as the caller expects.
     std::raise(signal);
 }
 
+void installCleanupHandler(int signal, struct sigaction* previous) {
+    struct sigaction old;
+    if (::sigaction(signal, nullptr, &old) != 0) return;
+    // A signal ignored when we started (nohup, a background job) stays ignored.
+    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) return;
+    if (previous != nullptr) *previous = old;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = removeOutputsAndDie;
+    sigemptyset(&action.sa_mask);
+    // On the alternate stack where a thread has one: a fault from a stack
+    // overflow has no stack left to run a handler on.
+    action.sa_flags = static_cast<int>(SA_SIGINFO | SA_RESETHAND | SA_NODEFER | SA_ONSTACK);
+    ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 void installOutputCleanupHandlers() {
+    static std::atomic<bool> installed{false};
+    if (installed.exchange(true)) return;
     // SIGABRT too: FFmpeg's libraries abort on a failed internal assertion,
     // and a crafted file can reach one.
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) {
-        struct sigaction old;
-        if (::sigaction(signal, nullptr, &old) != 0) continue;
-        // A signal ignored when we started (nohup, a background job) stays ignored.
-        if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) continue;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = removeOutputsAndDie;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
-        ::sigaction(signal, &action, nullptr);
+    for (int signal : endingSignals) installCleanupHandler(signal, nullptr);
+    for (std::size_t i = 0; i < sizeof faultSignals / sizeof faultSignals[0]; ++i) {
+        installCleanupHandler(faultSignals[i], &previousFaultActions[i]);
     }
 }
 

@@ -12,8 +12,11 @@ namespace pelx04run {
 // exclusively (O_CREAT|O_EXCL|O_NOFOLLOW, unpredictable name, mode
 // 0666 & ~umask, or the mode of the file it replaces) in OUTPUT's folder and
 // renamed into place by commit(). Pending temporaries are removed on
-// abandon(), in the destructor, on SIGINT/SIGTERM/SIGHUP/SIGABRT (then the
-// process dies by the same signal) and on a guard fault.
+// abandon(), in the destructor, and on every signal that ends the process
+// but SIGKILL and SIGSTOP (SIGPIPE is the caller's to ignore, real-time
+// signals are left alone): then the process dies by the same signal, or a
+// fault goes on to the handler installed before (the frame guard's, a
+// sanitizer's).
 class OutputFile {
 public:
     OutputFile() = default;
@@ -40,5 +43,12 @@ private:
 
 void installOutputCleanupHandlers();
 void removePendingOutputs();  // async-signal-safe
+
+// Folders made for an output: `innermost` and the `count` - 1 folders above
+// it. removePendingOutputs() removes them too, while they are empty, after
+// the temporaries. Returns the record to release once the output is in
+// place or the folders are gone, or -1 (count 0, or no room).
+int recordPendingFolders(const std::string& innermost, int count);
+void releasePendingFolders(int record);
 
 }  // namespace pelx04run

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -20,6 +21,7 @@
 #include "media_output.hpp"
 #include "media_pipeline.hpp"
 #include "output_file.hpp"
+#include "output_target.hpp"
 #include "progress.hpp"
 #include "raw_stream.hpp"
 #include "script_host.hpp"
@@ -101,7 +103,14 @@ int parseOptions(int argc, char** argv, Options& options) {
         });
     app.add_option("--start", options.start, "start at this time of the input ([HH:]MM:SS[.m] or seconds)");
     app.add_option("--duration", options.duration, "stop after this much of the input");
-    app.add_option("--frames", options.frames, "stop after N frames")->check(CLI::NonNegativeNumber);
+    app.add_option("--frames", options.frames, "stop after N frames")->check([](const std::string& value) {
+        // No frames at all is no run: better said now than as an input that "gave no frames".
+        char* end = nullptr;
+        errno = 0;
+        const long long count = std::strtoll(value.c_str(), &end, 10);
+        const bool positive = end != value.c_str() && *end == '\0' && errno == 0 && count > 0;
+        return positive ? std::string() : std::string("expected 1 or more");
+    });
     app.add_option("--max-pixels", options.maxPixels,
                    "refuse frames of more pixels than this, before decoding them (default 67108864, 8192x8192)")
         ->check(CLI::PositiveNumber);
@@ -112,6 +121,10 @@ int parseOptions(int argc, char** argv, Options& options) {
                    "Lua instructions per frame, 0 for no limit (default 1000000000 under --sandbox)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--max-memory", options.maxMemory, "bytes of Lua memory, such as 256MB (default 1GB under --sandbox)")
+        // Checked before the size is read: the size reader wraps -1 to 2^64 - 1, no limit at all.
+        ->check([](const std::string& value) {
+            return value.find('-') != std::string::npos ? std::string("a size cannot be negative") : std::string();
+        })
         ->transform(CLI::AsSizeValue(false))
         ->each([&options](const std::string&) { options.maxMemorySet = true; });
     app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
@@ -169,33 +182,7 @@ std::string defaultStillOutput(const Options& options) {
     return (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
 }
 
-bool isPattern(const std::string& path) { return path.find('%') != std::string::npos; }
-
 bool showProgress(const Options& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }
-
-// Writes OUTPUT through a temporary file renamed into place when complete,
-// or, for an image sequence, file by file.
-class OutputTarget {
-public:
-    bool open(const std::string& path, std::string& error) {
-        pattern_ = isPattern(path);
-        // As the runner always did: out/<script>.png needs no mkdir first.
-        const fs::path folder = fs::path(path).parent_path();
-        std::error_code ignored;
-        if (!folder.empty()) fs::create_directories(folder, ignored);
-        if (pattern_) return true;
-        return file_.open(path, error);
-    }
-    int fd() const { return pattern_ ? -1 : file_.fd(); }
-    bool commit(std::string& error) { return pattern_ || file_.commit(error); }
-    void abandon() {
-        if (!pattern_) file_.abandon();
-    }
-
-private:
-    OutputFile file_;
-    bool pattern_ = false;
-};
 
 int runTestCard(const Options& options, lua_State* L) {
     std::string error;
@@ -246,6 +233,9 @@ int runMedia(Options& options, lua_State* L) {
     if (options.output.empty()) {
         if (!input.video().still) return usageError("a video needs -o OUTPUT");
         options.output = defaultStillOutput(options);
+    }
+    if (!checkOutputSparesInput(options.input, options.output, input.video().expectedFrames, error)) {
+        return usageError(error);
     }
     if (!input.setRange(start, duration, error)) return fail(error);
     const VideoSource& video = input.video();

@@ -77,6 +77,15 @@ vfr_kept)
   frame_times out.mkv >out.times
   [ "$(tr '\n' ' ' <in.times)" = "0.000000 0.100000 0.200000 0.800000 0.900000 1.000000 " ] || fail "input times"
   cmp -s in.times out.times || fail "times: $(tr '\n' ' ' <out.times)"
+  # Times that go back (a remux that made every pts from the dts) are made to
+  # increase, as ffmpeg does: every frame is kept, in order.
+  ff -f lavfi -i "testsrc2=size=64x48:rate=25" -frames:v 30 -c:v libx264 -bf 3 bframes.mp4
+  ff -i bframes.mp4 -c copy -bsf:v setts=pts=DTS backwards.mp4
+  "$runner" --quiet empty.lua backwards.mp4 -o forwards.mp4 2>err.txt || fail "times going back: $(cat err.txt)"
+  frame_times forwards.mp4 >forwards.times
+  sort -n -u forwards.times | cmp -s - forwards.times || fail "times: $(tr '\n' ' ' <forwards.times)"
+  [ "$(wc -l <forwards.times)" -eq "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 backwards.mp4)" ] ||
+    fail "$(wc -l <forwards.times) frames kept"
   ;;
 
 range)
@@ -103,6 +112,23 @@ range)
   [ "$(ls seq | tr '\n' ' ')" = "f_001.png f_002.png f_003.png " ] || fail "sequence: $(ls seq)"
   "$runner" --quiet empty.lua seq/f_%03d.png -o seq.mkv
   [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 seq.mkv)" = 3 ] || fail "sequence in"
+  # A % that is no frame number leaves one file, with all its protections.
+  cp still/one.png "still/keep 50%.png"
+  if "$runner" --quiet empty.lua in.mp4 -o "still/keep 50%.png" 2>err.txt; then fail "many frames into '50%'"; fi
+  cmp -s still/one.png "still/keep 50%.png" || fail "'keep 50%.png' was overwritten"
+  "$runner" --quiet empty.lua in.mp4 -o "still/50%%_%d.png" --frames 1
+  [ "$(ls still | tr '\n' ' ')" = "50%_1.png keep 50%.png one.png " ] || fail "left in still/: $(ls still)"
+  # An output that names the input's files is refused before anything is
+  # touched: f_%d and f_%03d name the same files from 100 on.
+  mkdir many && ff -f lavfi -i "testsrc2=size=16x16:rate=25" -frames:v 101 many/f_%03d.png
+  md5sum many/* >many.sums
+  for out in many/f_%03d.png many/f_%d.png many/f_001.png; do
+    status=0
+    "$runner" --quiet empty.lua many/f_%03d.png -o "$out" 2>err.txt || status=$?
+    [ "$status" -eq 2 ] && grep -q "input file" err.txt || fail "-o $out: exit $status: $(cat err.txt)"
+  done
+  md5sum -c --quiet many.sums || fail "the input sequence changed"
+  [ "$(ls many | wc -l)" -eq 101 ] || fail "files added to the input's folder"
   ;;
 
 truncated_video)
@@ -120,6 +146,11 @@ truncated_video)
   grep -q "warning: 'cut.mkv' ended at .* of its 2.000 s" err.txt || fail "no warning: $(cat err.txt)"
   "$runner" --quiet empty.lua whole.mkv -o out3.mkv 2>err.txt
   ! grep -q "warning" err.txt || fail "whole file: $(cat err.txt)"
+  # Frames that an edit list hides (a copy cut between key frames) are no damage.
+  ff -ss 0.1 -i whole.mp4 -c copy trimmed.mp4
+  "$runner" --quiet empty.lua trimmed.mp4 -o out4.mkv 2>err.txt
+  ! grep -q "warning" err.txt || fail "edit list: $(cat err.txt)"
+  [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 out4.mkv)" = 47 ] || fail "edit list frames"
   ;;
 
 interrupted)
@@ -128,15 +159,30 @@ interrupted)
   ff -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 200 -c:v libx264 clip.mp4
   printf 'local t = os.clock() while os.clock() - t < 0.02 do end\n' >slow.lua
   mkdir out
-  for signal in TERM INT; do
-    # A background job of sh starts with SIGINT ignored; a user's Ctrl-C is not.
-    env --default-signal=INT "$runner" --quiet slow.lua clip.mp4 -o out/o.mkv 2>err.txt &
+  # Every signal that ends a process, sent once the temporary exists, in a
+  # folder made for it. Under a sanitizer, SIGSEGV ends in the sanitizer's
+  # own report and exit.
+  for entry in TERM=15 INT=2 HUP=1 QUIT=3 USR1=10 USR2=12 ALRM=14 XCPU=24 XFSZ=25 SEGV=11; do
+    signal=${entry%=*} number=${entry#*=}
+    # A background job of sh starts with SIGINT and SIGQUIT ignored; a user's
+    # Ctrl-C and Ctrl-\ are not.
+    env --default-signal "$runner" --quiet slow.lua clip.mp4 -o out/new/o.mkv 2>err.txt &
     pid=$!
-    sleep 1
+    tries=0
+    until [ -n "$(ls -A out/new 2>/dev/null)" ]; do
+      tries=$((tries + 1))
+      [ "$tries" -lt 3000 ] || fail "SIG$signal: no temporary appeared"
+      kill -0 "$pid" 2>/dev/null || fail "SIG$signal: the runner ended first: $(cat err.txt)"
+      sleep 0.01
+    done
     kill -"$signal" "$pid"
     status=0
     wait "$pid" || status=$?
-    [ "$status" -gt 128 ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    if [ "$signal" = SEGV ] && grep -q "Sanitizer" err.txt; then
+      [ "$status" -ne 0 ] || fail "SIGSEGV: exit 0"
+    else
+      [ "$status" -eq $((128 + number)) ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    fi
     [ -z "$(ls -A out)" ] || fail "SIG$signal left $(ls -A out)"
   done
   mkfifo pipe.mkv
@@ -150,6 +196,7 @@ refusals)
   # Each refusal: exit 1 (2 for a usage error), a message, and nothing left in out/.
   ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.jpg
   "$lua" "$test_dir/hostile_stills.lua" .
+  head -c $(($(wc -c <whole.jpg) * 2 / 3)) whole.jpg >cut.jpg
   ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 whole.png
   head -c $(($(wc -c <whole.png) / 2)) whole.png >cut.png
   ff -f lavfi -i "testsrc2=size=160x120" -frames:v 1 -c:v targa -rle 1 whole.tga
@@ -178,11 +225,19 @@ refusals)
 1|is damaged or cut short|cut.tga -o out/a.png
 1|is damaged or cut short|cut.bmp -o out/a.png
 1|not a video or image file the runner reads|empty.lua -o out/a.png
+1|is damaged or cut short|cut.jpg -o out/a.png
 1|cannot tell a container|clip.mp4 -o out/a.unknown
+1|does not write hls files|clip.mp4 -o out/hls/a.m3u8
+1|does not write dash files|clip.mp4 -o out/a.mpd
+1|a wav file, which holds no video|clip.mp4 -o out/a.wav
 1|no video encoder named 'nosuch'|clip.mp4 -o out/a.mp4 --codec nosuch
+1|no video encoder named 'nosuch'|clip.mp4 -o out/new/folders/a.mp4 --codec nosuch
 1|has no option 'nosuch'|clip.mp4 -o out/a.mp4 --opt nosuch=1
 1|gave no frames after --start|clip.mp4 -o out/a.mp4 --start 5
+1|--start 1.000 s is past the end of 'whole.png'|whole.png -o out/a.png --start 1
 2|a video needs -o OUTPUT|clip.mp4
+2|--frames: expected 1 or more|clip.mp4 -o out/a.mp4 --frames 0
+2|--max-memory: a size cannot be negative|clip.mp4 -o out/a.mp4 --sandbox --max-memory -1
 TABLE
   ;;
 
