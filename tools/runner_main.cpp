@@ -143,6 +143,7 @@ bool openScript(const Options& options, const char* argv0, lua_State*& L, std::s
     ScriptOptions script;
     script.modulePath = modulePath(argv0);
     script.scriptPath = options.script;
+    script.hasCommandLine = true;
     script.scriptArgs = options.scriptArgs;
     script.sandbox = options.sandbox;
     script.maxInstructions = options.maxInstructions >= 0 ? options.maxInstructions
@@ -380,7 +381,7 @@ int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
-    installGuardFaultHandler();
+    installGuardFaultHandler("pelx04-run", removePendingOutputs);
     installOutputCleanupHandlers();
     av_log_set_level(AV_LOG_ERROR);
     if (!options.rawSize.empty()) return runRaw(options, argv[0]);
