@@ -16,7 +16,7 @@ packages_of() {
     hosts)   echo "frei0r-plugins-dev ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav melt" ;;
     # Everything debian/control's Build-Depends lists, and the tools that make
     # and check the packages.
-    package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev" ;;
+    package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev frei0r-plugins-dev" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
