@@ -34,6 +34,7 @@ struct HostState {
     std::string scriptText;
     const char* loadText;  // what loadChunk compiles next
     std::size_t loadSize;
+    void (*printWriter)(const char* text, std::size_t size);  // null: Lua's own print
 };
 
 struct FrameCall {
@@ -89,9 +90,12 @@ void loadLinkedModule(lua_State* L, lua_CFunction openModule) {
     lua_call(L, 1, 0);
 }
 
+void writeToStderr(const char* text, std::size_t size) { std::fwrite(text, 1, size, stderr); }
+
 // print as Lua's own (tostring of each argument, tabs between, a newline),
-// written to standard error.
-int printToStderr(lua_State* L) {
+// handed to the program's writer.
+int printToWriter(lua_State* L) {
+    void (*write)(const char*, std::size_t) = hostOf(L)->printWriter;
     const int count = lua_gettop(L);
     lua_getglobal(L, "tostring");
     for (int i = 1; i <= count; ++i) {
@@ -101,17 +105,16 @@ int printToStderr(lua_State* L) {
         std::size_t size = 0;
         const char* text = lua_tolstring(L, -1, &size);
         if (text == nullptr) return luaL_error(L, "'tostring' must return a string to 'print'");
-        if (i > 1) std::fputc('\t', stderr);
-        std::fwrite(text, 1, size, stderr);
+        if (i > 1) write("\t", 1);
+        write(text, size);
         lua_pop(L, 1);
     }
-    std::fputc('\n', stderr);
+    write("\n", 1);
     return 0;
 }
 
+// io.write and io.stdout go to standard error too.
 void sendOutputToStderr(lua_State* L) {
-    lua_pushcfunction(L, printToStderr);
-    lua_setglobal(L, "print");
     lua_getglobal(L, "io");
     if (!lua_istable(L, -1)) {
         lua_pop(L, 1);
@@ -182,8 +185,8 @@ int setUpHost(lua_State* L) {
     if (options.outputToStderr) sendOutputToStderr(L);
     if (options.sandbox) restrictToSandbox(L);
     refuseOsExit(L);
-    if (options.print != nullptr) {
-        lua_pushcfunction(L, options.print);
+    if (host->printWriter != nullptr) {
+        lua_pushcfunction(L, printToWriter);
         lua_setglobal(L, "print");
     }
     setArgTable(L, options);
@@ -334,6 +337,9 @@ lua_State* openScriptHost(const ScriptOptions& options, std::string& error) {
     }
     host->loadText = host->scriptText.data();
     host->loadSize = host->scriptText.size();
+    host->printWriter = options.printWriter != nullptr ? options.printWriter
+                        : options.outputToStderr       ? writeToStderr
+                                                       : nullptr;
     lua_State* L = lua_newstate(budgetedAlloc, &host->budget);
     if (L == nullptr) {
         error = "cannot create a Lua state (out of memory)";

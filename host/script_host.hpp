@@ -37,8 +37,8 @@ struct ScriptOptions {
     bool sandbox = false;
     std::size_t maxMemoryBytes = 0;       // 0: no limit
     long maxInstructions = 0;             // per frame; 0: no limit
-    // Replaces print (the page collects what it writes).
-    lua_CFunction print = nullptr;
+    // Where print writes, when not to standard output (the page collects it).
+    void (*printWriter)(const char* text, std::size_t size) = nullptr;
     // print, io.write and io.stdout write to standard error: in a program
     // whose standard output may be its media stream.
     bool outputToStderr = false;

@@ -148,13 +148,13 @@ rc=0; run_ffmpeg 320 "$work/runaway.lua" "$work/runaway.raw" || rc=$?
 result $rc "a filter sent past the frame ends the host with the message"
 
 # Two instances on two streaming threads (a queue starts each), one process.
+branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua ! videoconvert ! video/x-raw,format=BGRA"
 rc=0
+# shellcheck disable=SC2086
 timeout 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
   rawvideoparse width=320 height=$height format=bgra framerate=25/1 ! tee name=split \
-  split. ! queue ! videoconvert ! frei0r-filter-pelx04 script="$work/hue.lua" ! videoconvert ! \
-  video/x-raw,format=BGRA ! filesink location="$work/thread_a.raw" \
-  split. ! queue ! videoconvert ! frei0r-filter-pelx04 script="$work/hue.lua" ! videoconvert ! \
-  video/x-raw,format=BGRA ! filesink location="$work/thread_b.raw" >"$work/threads.err" 2>&1 || rc=1
+  split. ! $branch ! filesink location="$work/thread_a.raw" \
+  split. ! $branch ! filesink location="$work/thread_b.raw" >"$work/threads.err" 2>&1 || rc=1
 same "$work/thread_a.raw" "$work/runner_320.raw" && same "$work/thread_b.raw" "$work/runner_320.raw" || rc=1
 result $rc "GStreamer: two instances on two threads, both exact"
 

@@ -44,25 +44,6 @@ void appendOutput(const char* text, std::size_t size) {
     }
 }
 
-// print as Lua's own: tostring of each argument, tabs between, a newline.
-int collectPrint(lua_State* L) {
-    const int count = lua_gettop(L);
-    lua_getglobal(L, "tostring");
-    for (int i = 1; i <= count; ++i) {
-        lua_pushvalue(L, -1);
-        lua_pushvalue(L, i);
-        lua_call(L, 1, 1);
-        std::size_t size = 0;
-        const char* text = lua_tolstring(L, -1, &size);
-        if (text == nullptr) return luaL_error(L, "'tostring' must return a string to 'print'");
-        if (i > 1) appendOutput("\t", 1);
-        appendOutput(text, size);
-        lua_pop(L, 1);
-    }
-    appendOutput("\n", 1);
-    return 0;
-}
-
 }  // namespace
 
 lua_State* openScriptState(const char*& error) {
@@ -71,7 +52,7 @@ lua_State* openScriptState(const char*& error) {
     options.sandbox = true;
     options.maxMemoryBytes = luaMemoryLimit;
     options.maxInstructions = instructionLimit;
-    options.print = collectPrint;
+    options.printWriter = appendOutput;
     options.framePlaceInErrors = false;
     lua_State* L = pelx04run::openScriptHost(options, message);
     if (L == nullptr) error = "cannot set up the Lua state";
