@@ -81,6 +81,12 @@ times_in_seconds() {  # ERR: frame.time steps by 1/25 s
 
 same() { cmp -s "$1" "$2"; }
 
+stops_with() {  # FILTER-ARGS NAME PATTERN: ffmpeg at width 320 exits 1, PATTERN on its standard error
+  status=0
+  run_ffmpeg 320 "$1" "$work/$2.raw" || status=$?
+  [ $status -eq 1 ] && grep -q "$3" "$work/$2.raw.err"
+}
+
 for width in 320 333; do
   make_input $width
   rc=0; run_gst $width "$work/gst_$width.raw" && same "$work/gst_$width.raw" "$work/runner_$width.raw" || rc=1
@@ -127,24 +133,20 @@ for i in 2 4; do
   same "$work/pass_$i.raw" "$work/in_$i.raw" || rc=1
 done
 result $rc "on_error=pass: the input unchanged"
-rc=0; run_ffmpeg 320 "$work/boom.lua|n|stop" "$work/stop.raw" || rc=$?
-[ $rc -eq 1 ] && grep -q 'boom.lua:1: boom' "$work/stop.raw.err" && rc=0 || rc=1
+rc=0; stops_with "$work/boom.lua|n|stop" stop 'boom.lua:1: boom' || rc=1
 result $rc "on_error=stop: the message, then exit 1"
 
 # The sandbox's rules hold inside the plugin; a missing script is an error.
 echo "local f = io.open('/etc/hostname')" >"$work/io.lua"
-rc=0; run_ffmpeg 320 "$work/io.lua|y|stop" "$work/sandbox.raw" || rc=$?
-[ $rc -eq 1 ] && grep -q "attempt to index global 'io'" "$work/sandbox.raw.err" && rc=0 || rc=1
+rc=0; stops_with "$work/io.lua|y|stop" sandbox "attempt to index global 'io'" || rc=1
 run_ffmpeg 320 "$work/io.lua|n|stop" "$work/trusted.raw" || rc=1
 result $rc "sandbox=y refuses io; sandbox=n allows it"
-rc=0; run_ffmpeg 320 "$work/missing.lua|n|stop" "$work/missing.raw" || rc=$?
-[ $rc -eq 1 ] && grep -q "pelx04: frame 0 at 0.000 s: cannot open .*missing.lua" "$work/missing.raw.err" && rc=0 || rc=1
+rc=0; stops_with "$work/missing.lua|n|stop" missing "pelx04: frame 0 at 0.000 s: cannot open .*missing.lua" || rc=1
 result $rc "a missing script stops the run with its name"
 
 # A filter sent past the frame faults in the guard of the plugin's own copy.
 echo 'pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, frame.height, 1, 1, 1, 0)' >"$work/runaway.lua"
-rc=0; run_ffmpeg 320 "$work/runaway.lua" "$work/runaway.raw" || rc=$?
-[ $rc -eq 1 ] && grep -q 'pelx04: frame 0: a filter ran past the end of the frame' "$work/runaway.raw.err" && rc=0 || rc=1
+rc=0; stops_with "$work/runaway.lua" runaway 'pelx04: frame 0: a filter ran past the end of the frame' || rc=1
 result $rc "a filter sent past the frame ends the host with the message"
 
 # Two instances on two streaming threads (a queue starts each), one process.
