@@ -81,6 +81,10 @@ times_in_seconds() {  # ERR: frame.time steps by 1/25 s
 
 same() { cmp -s "$1" "$2"; }
 
+band_words() {  # FRAME: its band holds opaque red words, and white ones of the text, nothing else
+  [ "$(head -c $band "$1" | od -An -v -tx4 -w4 | sort -u | tr -d ' \n')" = ffff0000ffffffff ]
+}
+
 stops_with() {  # FILTER-ARGS NAME PATTERN: ffmpeg at width 320 exits 1, PATTERN on its standard error
   status=0
   run_ffmpeg 320 "$1" "$work/$2.raw" || status=$?
@@ -104,7 +108,6 @@ result $rc "frame.time in seconds under ffmpeg (which passes milliseconds)"
 
 # 333 pixels: ffmpeg 5.1 pads the rows. The error once, then marked frames.
 band=$((320 * ((height + 11) / 12) * 4))
-lua5.1 -e "io.write(string.rep('\\0\\0\\255\\255', $band / 4))" >"$work/band.raw"
 rc=0; run_ffmpeg 333 "$work/hue.lua" "$work/ffmpeg_333.raw" || rc=1
 [ "$(grep -c 'pads each row' "$work/ffmpeg_333.raw.err")" = 1 ] || rc=1
 result $rc "ffmpeg at width 333: refused once with the reason"
@@ -123,10 +126,10 @@ cmp -s -n $((2 * frame_bytes)) "$work/mark.raw" "$work/runner_320.raw" || rc=1
 for i in 2 4; do
   frame_of "$work/mark.raw" $i "$work/mark_$i.raw"
   frame_of "$work/in_320.raw" $i "$work/in_$i.raw"
-  cmp -s -n $band "$work/mark_$i.raw" "$work/band.raw" || rc=1
+  band_words "$work/mark_$i.raw" || rc=1
   cmp -s -i $band "$work/mark_$i.raw" "$work/in_$i.raw" || rc=1
 done
-result $rc "on_error=mark: the error once, then the input under a red band"
+result $rc "on_error=mark: the error once, then the input under a red band with its text"
 rc=0; run_ffmpeg 320 "$work/boom.lua|n|pass" "$work/pass.raw" || rc=1
 for i in 2 4; do
   frame_of "$work/pass.raw" $i "$work/pass_$i.raw"
