@@ -33,5 +33,6 @@ build = {
     PELX04_BUILD_TESTS = "OFF",
     PELX04_BUILD_TOOLS = "OFF",
     PELX04_BUILD_BENCH = "OFF",
+    PELX04_BUILD_FREI0R = "OFF",
   },
 }

@@ -4,16 +4,24 @@
 #   1. an empty script, H.264 in, raw BGRA out (--codec rawvideo, NUT), against
 #      ffmpeg doing the same transcode alone;
 #   2. mirtHSV, H.264 in and out (libx264, CRF 18, yuv420p, preset medium),
-#      against the three-process pipe: ffmpeg | pelx04-run --raw | ffmpeg.
-#   scripts/bench_runner.sh [REPEAT]       (BUILD_DIR=build by default)
+#      against the three-process pipe: ffmpeg | pelx04-run --raw | ffmpeg;
+#   3. mirtHSV, H.264 in, raw BGRA out, against ffmpeg with the frei0r plugin
+#      (build/frei0r-1/pelx04.so) running the same script.
+#   scripts/bench_runner.sh [REPEAT [NAME...]]   (BUILD_DIR=build by default)
+# NAMEs pick some of ffmpeg_raw runner_raw pipe_hsv runner_hsv plugin_hsv_raw
+# runner_hsv_raw; each repeat runs the chosen commands in turn.
 set -eu
 cd "$(dirname "$0")/.."
 repeat=${1:-5}
+[ $# -gt 0 ] && shift
+names=${*:-ffmpeg_raw runner_raw pipe_hsv runner_hsv plugin_hsv_raw runner_hsv_raw}
 build=${BUILD_DIR:-build}
-scripts/deps.sh build media
+scripts/deps.sh build media hosts
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target pelx04-run >/dev/null
+cmake --build "$build" -j2 --target pelx04-run pelx04_frei0r >/dev/null
 runner=$(pwd)/$build/bin/pelx04-run
+FREI0R_PATH="$(pwd)/$build/frei0r-1"
+export FREI0R_PATH
 # In memory when /dev/shm exists: the raw outputs are 800 MB each, and the disk is not what is timed.
 work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -37,6 +45,11 @@ pipe_hsv() {
       -preset medium -pix_fmt yuv420p pipe.mp4
 }
 runner_hsv() { "$runner" --quiet hsv.lua clip.mp4 -o runner.mp4 --crf 18 --opt preset=medium; }
+plugin_hsv_raw() {
+  ffmpeg -nostdin -v error -y -i clip.mp4 -vf "frei0r=pelx04:$PWD/hsv.lua" -c:v rawvideo -pix_fmt bgra plugin.nut
+  rm plugin.nut
+}
+runner_hsv_raw() { "$runner" --quiet hsv.lua clip.mp4 -o runner.nut --codec rawvideo; rm runner.nut; }
 EOF_COMMANDS
 
 # seconds NAME: appends "wall cpu" (cpu: user + system of every process it ran).
@@ -45,18 +58,26 @@ seconds() { /usr/bin/time -f '%e %U %S' -o time.txt sh -c ". ./commands.sh; $1";
 median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 load=$(cut -d" " -f1-3 /proc/loadavg)
-for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do : >"$name.times"; done
+for name in $names; do : >"$name.times"; done
 i=0
 while [ "$i" -lt "$repeat" ]; do
-  for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do seconds "$name" >>"$name.times"; done
+  for name in $names; do seconds "$name" >>"$name.times"; done
   i=$((i + 1))
 done
 echo "machine: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores; load before: $load"
 echo "clip: 1920x1080 H.264 yuv420p, 100 frames at 25 fps; medians of $repeat runs in seconds; every run as wall/cpu:"
-for name in ffmpeg_raw runner_raw pipe_hsv runner_hsv; do
+for name in $names; do
   printf '%-11s wall %6.2f  cpu %6.2f   [%s]\n' "$name" "$(median 1 <"$name.times")" "$(median 2 <"$name.times")" \
     "$(tr ' \n' '/ ' <"$name.times")"
 done
 ratio() { echo "scale=3; $(median "$1" <"$2.times") / $(median "$1" <"$3.times")" | bc; }
-echo "runner_raw / ffmpeg_raw: wall $(ratio 1 runner_raw ffmpeg_raw), cpu $(ratio 2 runner_raw ffmpeg_raw) (target <= 1.15)"
-echo "runner_hsv / pipe_hsv:   wall $(ratio 1 runner_hsv pipe_hsv), cpu $(ratio 2 runner_hsv pipe_hsv) (target < 1)"
+both() { [ -s "$1.times" ] && [ -s "$2.times" ]; }
+if both runner_raw ffmpeg_raw; then
+  echo "runner_raw / ffmpeg_raw: wall $(ratio 1 runner_raw ffmpeg_raw), cpu $(ratio 2 runner_raw ffmpeg_raw) (target <= 1.15)"
+fi
+if both runner_hsv pipe_hsv; then
+  echo "runner_hsv / pipe_hsv:   wall $(ratio 1 runner_hsv pipe_hsv), cpu $(ratio 2 runner_hsv pipe_hsv) (target < 1)"
+fi
+if both plugin_hsv_raw runner_hsv_raw; then
+  echo "plugin_hsv_raw / runner_hsv_raw: wall $(ratio 1 plugin_hsv_raw runner_hsv_raw), cpu $(ratio 2 plugin_hsv_raw runner_hsv_raw)"
+fi

@@ -12,9 +12,11 @@ packages_of() {
     media|video) echo "ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev pkg-config" ;;
     windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev" ;;
     rocks)   echo "luarocks" ;;
+    # The frei0r plugin: its header, and the three hosts that load it.
+    hosts)   echo "frei0r-plugins-dev ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav melt" ;;
     # Everything debian/control's Build-Depends lists, and the tools that make
     # and check the packages.
-    package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev" ;;
+    package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev frei0r-plugins-dev" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;

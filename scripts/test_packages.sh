@@ -4,8 +4,9 @@
 # - the .deb: installed with apt-get in CI (CI=true) or with --install, then
 #   removed again, and nothing of it may be left; otherwise unpacked with
 #   dpkg-deb -x, so a developer's own installed copy is never touched. Then
-#   require "pelx04" from lua5.1 and luajit and the runner on the test card,
-#   with no search path of ours set (an unpacked copy is named by LUA_CPATH);
+#   require "pelx04" from lua5.1 and luajit, the runner on the test card and
+#   the frei0r plugin in ffmpeg, with no search path of ours set (an unpacked
+#   copy is named by LUA_CPATH and FREI0R_PATH);
 # - each Windows zip: unpacked, and the Lua suite run under wine against the
 #   DLL inside it, with the host of the same width;
 # - the source tarball: unpacked and built with scripts/run.sh, so nothing the
@@ -78,6 +79,21 @@ else
   # module in its build tree only.
   echo "SKIP the packaged pelx04-run: it has no --version and cannot find an installed module"
 fi
+# The packaged plugin where ffmpeg looks by itself once installed, equal to
+# the packaged runner on two frames of ffmpeg's test picture.
+scripts/deps.sh media
+plugin_dir="$prefix/usr/lib/frei0r-1"
+rc=0; [ "$(ls "$plugin_dir")" = pelx04.so ] || rc=1
+result $rc "the plugin alone in /usr/lib/frei0r-1"
+ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=s=320x240:r=25 -frames:v 2 -f rawvideo -pix_fmt bgra \
+  "$work/card.raw"
+rc=0
+"$runner" --raw 320x240 "$root/examples/sepia.lua" <"$work/card.raw" >"$work/card_runner.raw" || rc=$?
+if [ $install = yes ]; then unset FREI0R_PATH; else export FREI0R_PATH="$plugin_dir"; fi
+timeout 60 ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt bgra -s 320x240 -i "$work/card.raw" \
+  -vf "frei0r=pelx04:$root/examples/sepia.lua|n|stop" -f rawvideo -pix_fmt bgra "$work/card_plugin.raw" || rc=$?
+cmp -s "$work/card_runner.raw" "$work/card_plugin.raw" || rc=1
+result $rc "ffmpeg runs the packaged plugin, frames equal to the packaged runner's"
 if [ $install = yes ]; then
   rc=0; DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq lua-pelx04 >"$work/purge.log" 2>&1 || rc=$?
   dpkg-query -W -f='${Status}' lua-pelx04 2>/dev/null | grep -q "ok installed" && rc=1

@@ -156,6 +156,7 @@ bool openScript(const Options& options, const char* argv0, lua_State*& L, std::s
     ScriptOptions script;
     script.modulePath = modulePath(argv0);
     script.scriptPath = options.script;
+    script.hasCommandLine = true;
     script.scriptArgs = options.scriptArgs;
     script.sandbox = options.sandbox;
     script.maxInstructions = options.maxInstructions >= 0 ? options.maxInstructions
@@ -370,7 +371,7 @@ int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
-    installGuardFaultHandler();
+    installGuardFaultHandler("pelx04-run", removePendingOutputs);
     installOutputCleanupHandlers();
     av_log_set_level(AV_LOG_ERROR);
     if (!options.rawSize.empty()) return runRaw(options, argv[0]);

@@ -62,6 +62,7 @@ ScriptOptions scriptOptions(const std::string& scriptPath) {
     ScriptOptions options;
     options.modulePath = PELX04_MODULE_PATH;
     options.scriptPath = scriptPath;
+    options.hasCommandLine = true;
     options.scriptArgs = {"a", "b"};
     return options;
 }
@@ -168,7 +169,7 @@ TEST(GuardedFrameDeathTest, FilterSentPastTheFrameEndsTheRun) {
     writeFile(dir.file("out.png"), "old");
     EXPECT_EXIT(
         {
-            installGuardFaultHandler();
+            installGuardFaultHandler("pelx04-run", removePendingOutputs);
             OutputFile output;
             std::string error;
             GuardedFrame frame;

@@ -4,6 +4,10 @@
 # listed for it below, and nothing under lua/ may see the Lua headers, so a
 # kernel stays testable and benchmarkable without Lua. A folder that is not in
 # the list fails too: a new subsystem has to say where it stands.
+# Over the library, the programs: the script host (host/) stands alone, and
+# the runner (tools/), the page (web/host/) and the frei0r plugin
+# (plugins/frei0r/) are each a layer over it; none reaches into another
+# program's folder or into the library's sources.
 set -eu
 src="$(dirname "$0")/../../src"
 failed=0
@@ -39,6 +43,32 @@ for dir in "$src"/*/; do
       done
   done
 done >"${TMPDIR:-/tmp}/include_layers.$$"
+
+# Programs include headers by name; each name must come from its own folder
+# or the ones it stands on.
+root="$src/.."
+program_folders() {
+  case "$1" in
+    host)           echo "host" ;;
+    tools)          echo "tools host" ;;
+    web/host)       echo "web/host host tools" ;;
+    plugins/frei0r) echo "plugins/frei0r host" ;;
+  esac
+}
+for program in host tools web/host plugins/frei0r; do
+  [ -d "$root/$program" ] || continue
+  for file in "$root/$program"/*.cpp "$root/$program"/*.hpp; do
+    [ -f "$file" ] || continue
+    grep -oE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]+"' "$file" |
+      sed -E 's/.*"([^"]+)"/\1/' | while read -r target; do
+        found=no
+        for folder in $(program_folders "$program"); do
+          [ -f "$root/$folder/$target" ] && found=yes
+        done
+        [ "$found" = yes ] || echo "$program/$(basename "$file"): includes \"$target\" from outside $(program_folders "$program")"
+      done
+  done
+done >>"${TMPDIR:-/tmp}/include_layers.$$"
 crossings=$(wc -l <"${TMPDIR:-/tmp}/include_layers.$$")
 cat "${TMPDIR:-/tmp}/include_layers.$$"
 rm -f "${TMPDIR:-/tmp}/include_layers.$$"

@@ -1,6 +1,6 @@
-// The page's Lua state: Lua 5.1 with pelx04 registered through
-// package.preload, restricted as the frame runner's --sandbox, with `print`
-// collected into a buffer the page shows.
+// The page's Lua state, from the shared script host (host/): pelx04 linked in
+// and registered through package.preload, restricted as the frame runner's
+// --sandbox, with `print` collected into a buffer the page shows.
 #pragma once
 
 #include <cstddef>

@@ -25,13 +25,14 @@ void unmapGuardedFrame(GuardedFrame& frame) {
     frame = GuardedFrame();
 }
 
-void installGuardFaultHandler() {}
+void installGuardFaultHandler(const char*, void (*)()) {}
 void noteCurrentFrame(long) {}
 
 }  // namespace pelx04run
 
 #else
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -40,8 +41,6 @@ void noteCurrentFrame(long) {}
 
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include "output_file.hpp"
 
 namespace pelx04run {
 namespace {
@@ -58,6 +57,8 @@ constexpr int guardSlotCount = 256;
 GuardSlot guardSlots[guardSlotCount];
 std::atomic<long> currentFrame{-1};
 std::atomic<bool> handlerInstalled{false};
+const char* programName = "";
+void (*cleanUpBeforeExit)() = nullptr;
 struct sigaction previousSegv;
 struct sigaction previousBus;
 
@@ -105,8 +106,11 @@ void onFault(int signal, siginfo_t* info, void* context) {
     if (inLiveGuard(address)) {
         char message[256];
         std::size_t length = 0;
-        const char head[] = "pelx04-run: frame ";
-        std::memcpy(message, head, sizeof head - 1);
+        const std::size_t nameLength = std::min<std::size_t>(std::strlen(programName), 64);
+        std::memcpy(message, programName, nameLength);
+        length += nameLength;
+        const char head[] = ": frame ";
+        std::memcpy(message + length, head, sizeof head - 1);
         length += sizeof head - 1;
         length += formatLong(currentFrame.load(std::memory_order_relaxed), message + length);
         const char tail[] =
@@ -115,7 +119,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
         std::memcpy(message + length, tail, sizeof tail - 1);
         length += sizeof tail - 1;
         writeAll(message, length);
-        removePendingOutputs();
+        if (cleanUpBeforeExit != nullptr) cleanUpBeforeExit();
         _exit(1);
     }
     // Not ours: hand the fault to whoever handled it before. Returning
@@ -203,9 +207,11 @@ void unmapGuardedFrame(GuardedFrame& frame) {
     frame = GuardedFrame();
 }
 
-void installGuardFaultHandler() {
+void installGuardFaultHandler(const char* program, void (*beforeExit)()) {
     giveThreadAltStack();
     if (handlerInstalled.exchange(true)) return;
+    programName = program;
+    cleanUpBeforeExit = beforeExit;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_sigaction = onFault;

@@ -6,6 +6,7 @@
 #include "script_host.hpp"
 
 #include <cerrno>
+#include <cfloat>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -28,8 +29,12 @@ char hostKey;
 struct HostState {
     MemoryBudget budget{0, 0};
     ScriptOptions options;
+    std::string displayName;  // the script as messages name it: its path, or the name its text came with
     std::string chunkName;
     std::string scriptText;
+    const char* loadText;  // what loadChunk compiles next
+    std::size_t loadSize;
+    void (*printWriter)(const char* text, std::size_t size);  // null: Lua's own print
 };
 
 struct FrameCall {
@@ -74,7 +79,62 @@ void loadModuleByPath(lua_State* L, const char* modulePath) {
     lua_settop(L, package - 1);
 }
 
+void loadLinkedModule(lua_State* L, lua_CFunction openModule) {
+    lua_getglobal(L, "package");
+    lua_getfield(L, -1, "preload");
+    lua_pushcfunction(L, openModule);
+    lua_setfield(L, -2, "pelx04");
+    lua_pop(L, 2);
+    lua_getglobal(L, "require");
+    lua_pushstring(L, "pelx04");
+    lua_call(L, 1, 0);
+}
+
+void writeToStderr(const char* text, std::size_t size) { std::fwrite(text, 1, size, stderr); }
+
+// print as Lua's own (tostring of each argument, tabs between, a newline),
+// handed to the program's writer.
+int printToWriter(lua_State* L) {
+    void (*write)(const char*, std::size_t) = hostOf(L)->printWriter;
+    const int count = lua_gettop(L);
+    lua_getglobal(L, "tostring");
+    for (int i = 1; i <= count; ++i) {
+        lua_pushvalue(L, -1);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        std::size_t size = 0;
+        const char* text = lua_tolstring(L, -1, &size);
+        if (text == nullptr) return luaL_error(L, "'tostring' must return a string to 'print'");
+        if (i > 1) write("\t", 1);
+        write(text, size);
+        lua_pop(L, 1);
+    }
+    write("\n", 1);
+    return 0;
+}
+
+// io.write and io.stdout go to standard error too.
+void sendOutputToStderr(lua_State* L) {
+    lua_getglobal(L, "io");
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return;
+    }
+    const int io = lua_gettop(L);
+    lua_getfield(L, io, "stderr");
+    lua_setfield(L, io, "stdout");
+    lua_getfield(L, io, "output");
+    lua_getfield(L, io, "stderr");
+    lua_call(L, 1, 0);
+    lua_pop(L, 1);
+}
+
 void setArgTable(lua_State* L, const ScriptOptions& options) {
+    if (!options.hasCommandLine) {
+        lua_newtable(L);
+        lua_setglobal(L, "arg");
+        return;
+    }
     lua_createtable(L, static_cast<int>(options.scriptArgs.size()), 1);
     lua_pushstring(L, options.scriptPath.c_str());
     lua_rawseti(L, -2, 0);
@@ -86,6 +146,22 @@ void setArgTable(lua_State* L, const ScriptOptions& options) {
     lua_setglobal(L, "arg");
 }
 
+// Compiles host->loadText and keeps it as the chunk to run.
+int loadChunk(lua_State* L) {
+    const HostState* host = static_cast<const HostState*>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    lua_pushlightuserdata(L, &chunkKey);
+    const char* text = host->loadText;
+    const std::size_t size = host->loadSize;
+    // Scripts run unsandboxed are trusted code, precompiled or not.
+    const int status = host->options.sandbox || (size > 0 && text[0] != '\033')
+                           ? loadScriptChunk(L, text, size, host->chunkName.c_str())
+                           : luaL_loadbuffer(L, text, size, host->chunkName.c_str());
+    if (status != 0) lua_error(L);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    return 0;
+}
+
 int setUpHost(lua_State* L) {
     HostState* host = static_cast<HostState*>(lua_touserdata(L, 1));
     const ScriptOptions& options = host->options;
@@ -94,7 +170,11 @@ int setUpHost(lua_State* L) {
     lua_rawset(L, LUA_REGISTRYINDEX);
 
     luaL_openlibs(L);
-    loadModuleByPath(L, options.modulePath.c_str());
+    if (options.openModule != nullptr) {
+        loadLinkedModule(L, options.openModule);
+    } else {
+        loadModuleByPath(L, options.modulePath.c_str());
+    }
 
     lua_pushlightuserdata(L, &tracebackKey);
     lua_getglobal(L, "debug");
@@ -102,19 +182,19 @@ int setUpHost(lua_State* L) {
     lua_remove(L, -2);
     lua_rawset(L, LUA_REGISTRYINDEX);
 
+    if (options.outputToStderr) sendOutputToStderr(L);
     if (options.sandbox) restrictToSandbox(L);
     refuseOsExit(L);
+    if (host->printWriter != nullptr) {
+        lua_pushcfunction(L, printToWriter);
+        lua_setglobal(L, "print");
+    }
     setArgTable(L, options);
-
-    lua_pushlightuserdata(L, &chunkKey);
-    const char* text = host->scriptText.data();
-    const std::size_t size = host->scriptText.size();
-    // Scripts run unsandboxed are trusted code, precompiled or not.
-    const int status = options.sandbox || (size > 0 && text[0] != '\033')
-                           ? loadScriptChunk(L, text, size, host->chunkName.c_str())
-                           : luaL_loadbuffer(L, text, size, host->chunkName.c_str());
-    if (status != 0) lua_error(L);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    if (!options.scriptPath.empty()) {
+        lua_pushcfunction(L, loadChunk);
+        lua_pushlightuserdata(L, host);
+        lua_call(L, 1, 0);
+    }
     return 0;
 }
 
@@ -158,6 +238,11 @@ int runFrameStep(lua_State* L) {
     lua_pushcfunction(L, describeError);
     lua_pushlightuserdata(L, &chunkKey);
     lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_isfunction(L, -1)) {
+        call->scriptStatus = LUA_ERRRUN;
+        lua_pushstring(L, "no script loaded");
+        lua_error(L);
+    }
     // The script's `...` are its arguments, as under the lua command.
     for (const std::string& value : options.scriptArgs) lua_pushlstring(L, value.data(), value.size());
     armInstructionLimit(L, options.maxInstructions);
@@ -173,7 +258,7 @@ int runFrameStep(lua_State* L) {
 // any protected call.
 void takeError(lua_State* L, const HostState* host, int status, std::string& error) {
     if (status == LUA_ERRMEM) {
-        error = host->options.scriptPath + ": not enough memory";
+        error = host->displayName + ": not enough memory";
         if (host->budget.limit != 0) {
             error += " (the script's memory limit is " + std::to_string(host->budget.limit) + " bytes)";
         }
@@ -184,22 +269,30 @@ void takeError(lua_State* L, const HostState* host, int status, std::string& err
     } else if (lua_type(L, -1) == LUA_TNUMBER) {
         char number[40];
         std::snprintf(number, sizeof number, "%.14g", lua_tonumber(L, -1));
-        error = host->options.scriptPath + ": " + number;
+        error = host->displayName + ": " + number;
     } else {
-        error = host->options.scriptPath + ": the script raised a " + luaL_typename(L, -1) + " value as its error";
+        error = host->displayName + ": the script raised a " + luaL_typename(L, -1) + " value as its error";
     }
     lua_settop(L, 0);
 }
 
-std::string framePlace(long index, double time) {
-    char place[96];
-    if (time >= 0) {
-        std::snprintf(place, sizeof place, "frame %ld at %.3f s: ", index, time);
-    } else {
-        std::snprintf(place, sizeof place, "frame %ld: ", index);
-    }
-    return place;
+// Lua 5.1 does not collect when an allocation fails, and its collector waits
+// for the heap to double: under a memory limit, garbage left by a frame that
+// ran out of memory (or one that just filled half the budget) would make every
+// later frame fail. Inside a protected call, since a __gc may raise an error.
+int collectGarbage(lua_State* L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
 }
+
+void collectIfNeeded(lua_State* L, const HostState* host, bool failed) {
+    if (host->budget.limit != 0 && (failed || host->budget.used > host->budget.limit / 2)) {
+        lua_cpcall(L, collectGarbage, nullptr);
+    }
+    lua_settop(L, 0);
+}
+
+bool isKnownTime(double time) { return time >= 0 && time <= DBL_MAX; }
 
 bool readScript(const std::string& path, std::string& text, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -222,15 +315,31 @@ bool readScript(const std::string& path, std::string& text, std::string& error) 
 
 }  // namespace
 
+std::string framePlace(long index, double time) {
+    char place[96];
+    if (isKnownTime(time)) {
+        std::snprintf(place, sizeof place, "frame %ld at %.3f s: ", index, time);
+    } else {
+        std::snprintf(place, sizeof place, "frame %ld: ", index);
+    }
+    return place;
+}
+
 lua_State* openScriptHost(const ScriptOptions& options, std::string& error) {
     HostState* host = new HostState;
     host->options = options;
     host->budget.limit = options.maxMemoryBytes;
+    host->displayName = options.scriptPath;
     host->chunkName = "@" + options.scriptPath;
-    if (!readScript(options.scriptPath, host->scriptText, error)) {
+    if (!options.scriptPath.empty() && !readScript(options.scriptPath, host->scriptText, error)) {
         delete host;
         return nullptr;
     }
+    host->loadText = host->scriptText.data();
+    host->loadSize = host->scriptText.size();
+    host->printWriter = options.printWriter != nullptr ? options.printWriter
+                        : options.outputToStderr       ? writeToStderr
+                                                       : nullptr;
     lua_State* L = lua_newstate(budgetedAlloc, &host->budget);
     if (L == nullptr) {
         error = "cannot create a Lua state (out of memory)";
@@ -244,22 +353,36 @@ lua_State* openScriptHost(const ScriptOptions& options, std::string& error) {
         delete host;
         return nullptr;
     }
+    // The text is compiled; a script's memory is its own.
+    std::string().swap(host->scriptText);
     return L;
+}
+
+bool loadScriptText(lua_State* L, const char* text, std::size_t size, const char* name, std::string& error) {
+    HostState* host = hostOf(L);
+    host->displayName = name;
+    host->chunkName = std::string("=") + name;
+    host->loadText = text;
+    host->loadSize = size;
+    const int status = lua_cpcall(L, loadChunk, host);
+    if (status != 0) takeError(L, host, status, error);
+    collectIfNeeded(L, host, status != 0);
+    return status == 0;
 }
 
 bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long index, double time,
                std::string& error) {
     const HostState* host = hostOf(L);
+    if (!isKnownTime(time)) time = -1;
     FrameCall call{host, pixels, static_cast<lua_Number>(width), static_cast<lua_Number>(height),
                    static_cast<lua_Number>(index), time, 0};
     const int status = lua_cpcall(L, runFrameStep, &call);
     if (status != 0) {
         takeError(L, host, call.scriptStatus != 0 ? call.scriptStatus : status, error);
-        error.insert(0, framePlace(index, time));
-        return false;
+        if (host->options.framePlaceInErrors) error.insert(0, framePlace(index, time));
     }
-    lua_settop(L, 0);
-    return true;
+    collectIfNeeded(L, host, status != 0);
+    return status == 0;
 }
 
 void closeScriptHost(lua_State* L) {

@@ -1,4 +1,4 @@
-// Frame buffers that a script cannot use to corrupt the runner's heap.
+// Frame buffers that a script cannot use to corrupt the program's heap.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +21,13 @@ bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error)
 void unmapGuardedFrame(GuardedFrame& frame);
 
 // SIGSEGV/SIGBUS handler, installed once: a fault inside any live guard writes
-// "pelx04-run: frame N: a filter ran past the end of the frame ..." to stderr,
-// removes pending temporary outputs (removePendingOutputs) and _exit(1)s,
-// never returning into Lua. Other faults go to the handler that was there
-// before (the default action, or a sanitizer's report). It also gives the
-// calling thread an alternate signal stack.
-void installGuardFaultHandler();
+// "PROGRAM: frame N: a filter ran past the end of the frame ..." to stderr,
+// calls beforeExit (the runner removes its pending temporary outputs; null:
+// nothing) and _exit(1)s, never returning into Lua. Other faults go to the
+// handler that was there before (the default action, a sanitizer's report, or
+// the host program's own). It also gives the calling thread an alternate
+// signal stack. `program` must outlive the process's use of it (a literal).
+void installGuardFaultHandler(const char* program, void (*beforeExit)());
 
 // Async-signal-safe store of the frame index for that message. The first call
 // on a thread also gives that thread an alternate signal stack, so call it

@@ -1,0 +1,76 @@
+// The script host every program shares (the frame runner, the playground page
+// and the frei0r plugin): one Lua 5.1 state with pelx04 loaded and a script
+// loaded once, then run once per frame. All frames go through the same state,
+// so scripts keep their globals from frame to frame. What a script sees is
+// set up here and nowhere else.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+namespace pelx04run {
+
+// The limits --sandbox applies when no --max-instructions or --max-memory is
+// given: a billion instructions is several seconds of pure Lua per frame, far
+// more than a filter script needs, and a gibibyte holds a few 8K frames copied
+// into Lua tables.
+constexpr long sandboxDefaultMaxInstructions = 1000000000L;
+constexpr std::size_t sandboxDefaultMaxMemoryBytes = std::size_t{1} << 30;
+
+struct ScriptOptions {
+    // Where pelx04 comes from: a module file loaded by its full path (never
+    // from package.cpath), as any host loads it; or, when openModule is set,
+    // the library linked into the program and registered in package.preload.
+    std::string modulePath;
+    lua_CFunction openModule = nullptr;
+    // Read and loaded by openScriptHost; empty when the program hands over the
+    // text itself (loadScriptText), as the page does.
+    std::string scriptPath;
+    // Programs with a command line set the global `arg` = {[0] = script path,
+    // these...} and pass them as the script's `...`; the others get an empty
+    // `arg`.
+    bool hasCommandLine = false;
+    std::vector<std::string> scriptArgs;
+    bool sandbox = false;
+    std::size_t maxMemoryBytes = 0;       // 0: no limit
+    long maxInstructions = 0;             // per frame; 0: no limit
+    // Where print writes, when not to standard output (the page collects it).
+    void (*printWriter)(const char* text, std::size_t size) = nullptr;
+    // print, io.write and io.stdout write to standard error: in a program
+    // whose standard output may be its media stream.
+    bool outputToStderr = false;
+    // Errors start with "frame INDEX at T s: "; the page, which shows one
+    // picture at a time, leaves it out.
+    bool framePlaceInErrors = true;
+};
+
+// Opens a state with the standard libraries, makes pelx04 loadable and loads
+// it, applies the sandbox when asked, refuses os.exit, sets `arg` and loads
+// the script (when scriptPath is set) without running it. Null with `error`
+// set (file and line for a syntax error) on failure.
+lua_State* openScriptHost(const ScriptOptions& options, std::string& error);
+
+// Replaces the script with `text`, compiled under `name` (messages read
+// "NAME:LINE: ..."). Globals, the value table and the picture store stay.
+bool loadScriptText(lua_State* L, const char* text, std::size_t size, const char* name, std::string& error);
+
+// Sets the global `frame` = {data, width, height, index, time, row(y)} and runs
+// the script once, with the script arguments as its `...`. The pixels must
+// stay mapped until the state is closed, since a script may keep frame.data.
+// A time that is negative, infinite or NaN is unknown (raw frames): frame.time
+// is then nil. On failure `error` reads "frame INDEX at T s: FILE:LINE:
+// message" (no "at T s" for an unknown time; no place at all when
+// framePlaceInErrors is off) and carries a traceback.
+bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long index, double time,
+               std::string& error);
+
+void closeScriptHost(lua_State* L);
+
+// "frame INDEX at T s: " (no "at T s" for an unknown time): how every error
+// of a frame starts, for a program's own errors too.
+std::string framePlace(long index, double time);
+
+}  // namespace pelx04run

@@ -1,0 +1,112 @@
+// The frei0r entry points: a filter of BGRA words whose parameters are, in
+// the order ffmpeg sets them by position, the script, the sandbox and what to
+// do on an error. Each call hands over to a ScriptInstance; nothing here
+// throws into the host, which is C.
+#include <cstdint>
+#include <new>
+
+// frei0r.h declares the f0r_* functions without extern "C"; declared visible
+// here, they are the plugin's only exports (exports.map hides everything else).
+#pragma GCC visibility push(default)
+extern "C" {
+#include <frei0r.h>
+}
+#pragma GCC visibility pop
+
+#include "caller.hpp"
+#include "script_instance.hpp"
+
+namespace {
+
+using pelx04frei0r::ScriptInstance;
+
+enum Param { paramScript = 0, paramSandbox = 1, paramOnError = 2, paramCount = 3 };
+
+const f0r_param_info_t params[paramCount] = {
+    {"script", F0R_PARAM_STRING, "Path of the Lua script run on every frame"},
+    {"sandbox", F0R_PARAM_BOOL, "Run the script in the sandbox, with its instruction and memory limits"},
+    {"on_error", F0R_PARAM_STRING,
+     "After a script error: mark (a red band over the input), pass (the input unchanged) or stop (exit 1)"},
+};
+
+}  // namespace
+
+extern "C" {
+
+// Hosts may call init and deinit several times in a process, or deinit never:
+// nothing is kept between them.
+int f0r_init() { return 1; }
+
+void f0r_deinit() {}
+
+void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+    info->name = "pelx04";
+    info->author = "pelx04";
+    info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+    info->color_model = F0R_COLOR_MODEL_BGRA8888;
+    info->frei0r_version = FREI0R_MAJOR_VERSION;
+    info->major_version = 1;
+    info->minor_version = 0;
+    info->num_params = paramCount;
+    info->explanation = "Runs a pelx04 Lua script on every frame";
+}
+
+void f0r_get_param_info(f0r_param_info_t* info, int index) {
+    if (index < 0 || index >= paramCount) return;
+    *info = params[index];
+}
+
+f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+    try {
+        return new ScriptInstance(width, height);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void f0r_destruct(f0r_instance_t instance) { delete static_cast<ScriptInstance*>(instance); }
+
+void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    ScriptInstance* self = static_cast<ScriptInstance*>(instance);
+    if (self == nullptr || param == nullptr) return;
+    try {
+        switch (index) {
+        case paramScript: self->setScript(*static_cast<f0r_param_string*>(param)); break;
+        case paramSandbox: self->setSandbox(*static_cast<f0r_param_bool*>(param) >= 0.5); break;
+        case paramOnError: self->setOnError(*static_cast<f0r_param_string*>(param)); break;
+        default: break;
+        }
+    } catch (...) {
+        // Out of memory for a string: the parameter keeps its old value.
+    }
+}
+
+void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    const ScriptInstance* self = static_cast<const ScriptInstance*>(instance);
+    if (self == nullptr || param == nullptr) return;
+    switch (index) {
+    case paramScript:
+        // The host copies or only reads it.
+        *static_cast<f0r_param_string*>(param) = const_cast<char*>(self->script().c_str());
+        break;
+    case paramSandbox: *static_cast<f0r_param_bool*>(param) = self->sandbox() ? 1.0 : 0.0; break;
+    case paramOnError:
+        *static_cast<f0r_param_string*>(param) = const_cast<char*>(self->onErrorName().c_str());
+        break;
+    default: break;
+    }
+}
+
+void f0r_update(f0r_instance_t instance, double time, const std::uint32_t* inframe, std::uint32_t* outframe) {
+    ScriptInstance* self = static_cast<ScriptInstance*>(instance);
+    if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
+    const pelx04frei0r::Caller caller = pelx04frei0r::identifyCaller(__builtin_return_address(0));
+    try {
+        self->update(time, inframe, outframe, caller);
+    } catch (...) {
+        // Only an allocation (of a message) can throw.
+        self->failForLackOfMemory(inframe, outframe);
+    }
+}
+
+}  // extern "C"

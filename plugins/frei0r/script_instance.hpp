@@ -1,0 +1,62 @@
+// One instance of the filter: its parameters, the script host that runs its
+// script (opened at the first frame, since hosts set the parameters after
+// constructing, and GStreamer's registry scan constructs one with no script at
+// all), and what becomes of frames once something has failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "caller.hpp"
+#include "guarded_frame.hpp"
+
+struct lua_State;
+
+namespace pelx04frei0r {
+
+enum class OnError { mark, pass, stop };
+
+class ScriptInstance {
+public:
+    ScriptInstance(unsigned width, unsigned height);
+    ~ScriptInstance();
+    ScriptInstance(const ScriptInstance&) = delete;
+    ScriptInstance& operator=(const ScriptInstance&) = delete;
+
+    void setScript(const char* path);
+    void setSandbox(bool sandbox);
+    void setOnError(const char* mode);
+    const std::string& script() const { return script_; }
+    bool sandbox() const { return sandbox_; }
+    const std::string& onErrorName() const { return onErrorName_; }
+
+    // One frame of width x height packed BGRA words. Never fails: an error is
+    // reported once, then handled as on_error says.
+    void update(double hostTime, const std::uint32_t* in, std::uint32_t* out, const Caller& caller);
+    // When update could not even allocate its message.
+    void failForLackOfMemory(const std::uint32_t* in, std::uint32_t* out) noexcept;
+
+private:
+    bool runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error);
+    bool openHost(std::string& error);
+    void closeHost();
+    void respondToError(const std::uint32_t* in, std::uint32_t* out);
+
+    unsigned width_;
+    unsigned height_;
+    std::string script_;
+    bool sandbox_ = false;
+    std::string onErrorName_ = "mark";
+    OnError onError_ = OnError::mark;
+    bool onErrorKnown_ = true;
+
+    lua_State* L_ = nullptr;
+    pelx04run::GuardedFrame frame_;
+    // What the open state was made from: a change of either opens a new one.
+    std::string openScript_;
+    bool openSandbox_ = false;
+    bool failed_ = false;
+    long frames_ = 0;
+};
+
+}  // namespace pelx04frei0r
