@@ -18,6 +18,7 @@ constexpr std::uint64_t defaultMaxPixels = 8192ull * 8192ull;
 
 struct InputLimits {
     std::uint64_t maxPixels = defaultMaxPixels;
+    int threads = 0;  // the decoder's threads; 0: libavcodec chooses
 };
 
 // The video stream as the output side needs to know it.

@@ -227,6 +227,7 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
             return false;
         }
         configure(*encoder_, codec, source, timeBases[attempt], (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0);
+        encoder_->thread_count = settings.threads;
         fillOptions(codec, settings, options);
         const int level = av_log_get_level();
         if (!last) av_log_set_level(AV_LOG_QUIET);

@@ -1,6 +1,7 @@
 // pelx04-run: runs a Lua script over every frame of a video, an image
 // sequence or a still, over the built-in test card, or over raw BGRA frames
 // between two pipes. Media is read and written with FFmpeg's libraries.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "batch_plan.hpp"
+#include "batch_run.hpp"
 #include "guarded_frame.hpp"
 #include "image_io.hpp"
 #include "media_input.hpp"
@@ -36,7 +39,12 @@ constexpr int exitUsage = 2;
 struct Options {
     std::string script;
     std::string input;
+    std::vector<std::string> inputs;
     std::string output;
+    std::string list;
+    long long index = 0;
+    int jobs = 0;
+    bool overwrite = false;
     std::string rawSize;
     std::vector<std::string> scriptArgs;
     EncoderSettings encoder;
@@ -82,8 +90,10 @@ int parseOptions(int argc, char** argv, Options& options) {
                  "pelx04-run");
     app.set_version_flag("--version", std::string("pelx04-run ") + PELX04_VERSION);
     app.add_option("SCRIPT", options.script, "the Lua script run on every frame")->required();
-    app.add_option("INPUT", options.input,
-                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card");
+    app.add_option("INPUT", options.inputs,
+                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card; "
+                   "several, or a folder, run as a batch into -o FOLDER/")
+        ->expected(0, CLI::detail::expected_max_vector_size);
     app.add_option("-o,--output", options.output,
                    "the file to write; its extension chooses the container (default for a still: "
                    "out/<script name>.png)");
@@ -114,6 +124,17 @@ int parseOptions(int argc, char** argv, Options& options) {
     app.add_option("--max-memory", options.maxMemory, "bytes of Lua memory, such as 256MB (default 1GB under --sandbox)")
         ->transform(CLI::AsSizeValue(false))
         ->each([&options](const std::string&) { options.maxMemorySet = true; });
+    app.add_option("-j,--jobs", options.jobs, "a batch's jobs at once (default: one per core)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--overwrite", options.overwrite, "in a batch, run the jobs whose output exists too (else skipped)");
+    app.add_option("--list", options.list, "run a batch over the inputs of this file, one path a line");
+    app.add_option("--index", options.index, "run only the Nth input of --list (1 for the first), as a cluster "
+                                             "array task does")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--threads", options.encoder.threads,
+                   "threads for the decoder and for the encoder (default: libavcodec's choice; a batch divides "
+                   "the cores among its jobs)")
+        ->check(CLI::NonNegativeNumber);
     app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
     try {
         app.parse(ownArgs, argv);
@@ -121,7 +142,10 @@ int parseOptions(int argc, char** argv, Options& options) {
         const int code = app.exit(e);
         return code == 0 ? 0 : exitUsage;
     }
-    if (!options.rawSize.empty() && (!options.input.empty() || !options.output.empty())) {
+    if (options.inputs.size() == 1 && options.list.empty()) options.input = options.inputs.front();
+    if (!options.list.empty() && !options.inputs.empty()) return usageError("--list takes the place of INPUT");
+    if (options.index > 0 && options.list.empty()) return usageError("--index needs --list");
+    if (!options.rawSize.empty() && (!options.inputs.empty() || !options.list.empty() || !options.output.empty())) {
         return usageError("--raw reads standard input and writes standard output; no INPUT or -o");
     }
     return -1;
@@ -242,6 +266,7 @@ int runMedia(Options& options, lua_State* L) {
     MediaInput input;
     InputLimits limits;
     limits.maxPixels = options.maxPixels;
+    limits.threads = options.encoder.threads;
     if (!input.openFile(options.input, limits, error)) return fail(error);
     if (options.output.empty()) {
         if (!input.video().still) return usageError("a video needs -o OUTPUT");
@@ -376,10 +401,90 @@ int runRaw(const Options& options, const char* argv0) {
     return status;
 }
 
+// The options every job of a batch is run with.
+std::vector<std::string> jobOptions(const Options& options, int threads) {
+    std::vector<std::string> args{"--max-pixels", std::to_string(options.maxPixels), "--threads",
+                                  std::to_string(threads)};
+    const auto add = [&args](const char* name, const std::string& value) {
+        if (!value.empty()) args.insert(args.end(), {name, value});
+    };
+    add("--codec", options.encoder.codec);
+    for (const std::string& option : options.encoder.options) add("--opt", option);
+    if (options.encoder.crf >= 0) add("--crf", std::to_string(options.encoder.crf));
+    add("--start", options.start);
+    add("--duration", options.duration);
+    if (options.frames >= 0) add("--frames", std::to_string(options.frames));
+    if (options.sandbox) args.emplace_back("--sandbox");
+    if (options.maxInstructions >= 0) add("--max-instructions", std::to_string(options.maxInstructions));
+    if (options.maxMemorySet) add("--max-memory", std::to_string(options.maxMemory));
+    if (options.quiet) args.emplace_back("--quiet");
+    return args;
+}
+
+bool isBatch(const Options& options) {
+    std::error_code ec;
+    return !options.list.empty() || options.inputs.size() > 1 ||
+           (options.inputs.size() == 1 && fs::is_directory(options.inputs.front(), ec));
+}
+
+// Several inputs, a folder or a list: every job planned, and refused, before
+// any runs. With --index this process runs its one job (returns -1 with
+// INPUT and OUTPUT set); otherwise each job is a process of its own.
+int runBatchMode(Options& options) {
+    if (!namesFolder(options.output)) {
+        return usageError("several inputs need -o naming a folder (one that exists, or a path ending in /)");
+    }
+    std::vector<std::string> inputs = options.inputs;
+    std::string error;
+    BatchPlan plan;
+    if ((!options.list.empty() && !readInputList(options.list, inputs, error)) ||
+        !planBatch(inputs, options.output, plan, error)) {
+        return usageError(error);
+    }
+    std::error_code ec;
+    if (options.index > 0) {
+        if (static_cast<std::size_t>(options.index) > plan.jobs.size()) {
+            return usageError("--index " + std::to_string(options.index) + ": '" + options.list + "' holds " +
+                              std::to_string(plan.jobs.size()) + " inputs");
+        }
+        const BatchJob& job = plan.jobs[static_cast<std::size_t>(options.index - 1)];
+        if (!options.overwrite && fs::exists(fs::symlink_status(job.output, ec))) {
+            std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n", job.input.c_str(),
+                         job.output.c_str());
+            return 0;
+        }
+        options.input = job.input;
+        options.output = job.output;
+        return -1;
+    }
+    if (!plan.ignored.empty()) {
+        std::string names;
+        for (const std::string& name : plan.ignored) names += (names.empty() ? "" : ", ") + name;
+        warn("ignored " + std::to_string(plan.ignored.size()) + " files that are not media the runner reads: " + names);
+    }
+    BatchSettings settings;
+    settings.runner = fs::read_symlink("/proc/self/exe", ec).string();
+    const int cores = usableCores();
+    settings.jobs = options.jobs > 0 ? options.jobs : cores;
+    const int atOnce = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(settings.jobs), plan.jobs.size()));
+    // N jobs share the cores rather than each starting a thread per core.
+    const int threads = options.encoder.threads > 0 ? options.encoder.threads : std::max(1, cores / atOnce);
+    settings.options = jobOptions(options, threads);
+    settings.script = options.script;
+    settings.scriptArgs = options.scriptArgs;
+    settings.overwrite = options.overwrite;
+    settings.progress = showProgress(options);
+    return runBatch(plan.jobs, settings);
+}
+
 int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
+    if (isBatch(options)) {
+        const int status = runBatchMode(options);
+        if (status >= 0) return status;
+    }
     installGuardFaultHandler();
     installOutputCleanupHandlers();
     av_log_set_level(AV_LOG_ERROR);
