@@ -2,8 +2,8 @@
 # Builds everything and runs every test: the C++ and Lua suites (lua5.1 and
 # luajit), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the fuzzer, the Windows DLLs under wine, the luarocks install, the release
-# packages, and the playground page (WebAssembly against native, and
-# the page in Chromium).
+# packages, the playground page (WebAssembly against native, and
+# the page in Chromium), and batches submitted to a one-node Slurm cluster.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -26,7 +26,7 @@ suite() {
 }
 
 stage "tests" suite
-for extra in sanitize fuzz windows rocks packages web; do
+for extra in sanitize fuzz windows rocks packages web slurm; do
   [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
 done
 
