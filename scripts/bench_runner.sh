@@ -6,11 +6,14 @@
 #         pelx04-run empty.lua clip.mp4 -o out.nut --codec rawvideo
 #   x264: ffmpeg -i clip.mp4 -vf format=bgra,format=yuv420p -c:v libx264 -crf 18 out.mp4
 #         pelx04-run empty.lua clip.mp4 -o out.mp4 (libx264, CRF 18, yuv420p kept)
-# and prints the medians of wall and CPU time (user + system) and their ratios.
-#   scripts/bench_runner.sh [REPEAT]       (BUILD_DIR=build, WORK=a folder on the disk to time writes there)
+# and prints the medians of wall and CPU time (user + system) and their ratios;
+# then a batch of eight 2 s 720p clips into x264, -j 1 against -j 2.
+#   scripts/bench_runner.sh [REPEAT] [pairs|batch]   (both by default; BUILD_DIR=build,
+#                                                     WORK=a folder on the disk to time writes there)
 set -eu
 cd "$(dirname "$0")/.."
 repeat=${1:-5}
+parts=${2:-pairs batch}
 build=${BUILD_DIR:-build}
 scripts/deps.sh build media
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -49,7 +52,8 @@ median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { pr
 
 echo "machine: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "medians of $repeat pairs, A and B in turn, in seconds; every run as wall/cpu"
-for clip in c720 c1080; do
+case "$parts" in *pairs*) clips="c720 c1080" ;; *) clips="" ;; esac
+for clip in $clips; do
   for kind in raw x264; do
     : >"a.times"; : >"b.times"
     i=0
@@ -67,4 +71,23 @@ for clip in c720 c1080; do
     echo "$clip $kind runner/ffmpeg: wall $(ratio 1), cpu $(ratio 2) (target <= 1.05)"
   done
 done
+case "$parts" in *batch*)
+  mkdir clips
+  for i in 1 2 3 4 5 6 7 8; do
+    ffmpeg -nostdin -v error -ss "$i" -i c720.mp4 -t 2 -c:v libx264 -pix_fmt yuv420p -preset fast "clips/clip$i.mp4"
+  done
+  cat >>commands.sh <<'EOF_COMMANDS'
+batch() { "$runner" --quiet -j "$1" empty.lua clips -o batch/ 2>/dev/null; rm -r batch; }
+EOF_COMMANDS
+  : >a.times; : >b.times
+  i=0
+  while [ "$i" -lt "$repeat" ]; do
+    seconds batch 1 >>a.times
+    seconds batch 2 >>b.times
+    i=$((i + 1))
+  done
+  printf 'batch of 8  -j 1   wall %6.2f  cpu %6.2f   [%s]\n' "$(median 1 <a.times)" "$(median 2 <a.times)" "$(tr ' \n' '/ ' <a.times)"
+  printf 'batch of 8  -j 2   wall %6.2f  cpu %6.2f   [%s]\n' "$(median 1 <b.times)" "$(median 2 <b.times)" "$(tr ' \n' '/ ' <b.times)"
+  ;;
+esac
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -248,6 +248,8 @@ int Batch::run() {
     sigaddset(&watched, SIGCHLD);
     sigset_t childMask;
     std::signal(SIGPIPE, SIG_IGN);
+    // Ignored, SIGCHLD would let the kernel reap the jobs before waitpid sees them.
+    std::signal(SIGCHLD, SIG_DFL);
     sigprocmask(SIG_BLOCK, &watched, &childMask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigdelset(&childMask, signal);
 
