@@ -1,5 +1,6 @@
 #include "batch_run.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -315,6 +316,63 @@ int usableCores() {
 
 int runBatch(const std::vector<BatchJob>& jobs, const BatchSettings& settings) {
     return Batch(jobs, settings).run();
+}
+
+bool isBatch(const std::vector<std::string>& inputs, const std::string& list) {
+    std::error_code ec;
+    return !list.empty() || inputs.size() > 1 || (inputs.size() == 1 && fs::is_directory(inputs.front(), ec));
+}
+
+int runBatchCommand(const BatchRequest& request, BatchJob& ownJob) {
+    constexpr int exitUsage = 2;
+    const auto usageError = [](const std::string& message) {
+        std::fprintf(stderr, "pelx04-run: %s\nRun with --help for more information.\n", message.c_str());
+        return exitUsage;
+    };
+    if (!namesFolder(request.outputFolder)) {
+        return usageError("several inputs need -o naming a folder (one that exists, or a path ending in /)");
+    }
+    std::vector<std::string> inputs = request.inputs;
+    std::string error;
+    BatchPlan plan;
+    if ((!request.list.empty() && !readInputList(request.list, inputs, error)) ||
+        !planBatch(inputs, request.outputFolder, plan, error)) {
+        return usageError(error);
+    }
+    std::error_code ec;
+    if (request.index > 0) {
+        if (static_cast<std::size_t>(request.index) > plan.jobs.size()) {
+            return usageError("--index " + std::to_string(request.index) + ": '" + request.list + "' holds " +
+                              std::to_string(plan.jobs.size()) + " inputs");
+        }
+        ownJob = plan.jobs[static_cast<std::size_t>(request.index - 1)];
+        if (!request.overwrite && fs::exists(fs::symlink_status(ownJob.output, ec))) {
+            std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n",
+                         ownJob.input.c_str(), ownJob.output.c_str());
+            return 0;
+        }
+        return -1;
+    }
+    if (!plan.ignored.empty()) {
+        std::string names;
+        for (const std::string& name : plan.ignored) names += (names.empty() ? "" : ", ") + name;
+        std::fprintf(stderr, "pelx04-run: warning: ignored %zu files that are not media the runner reads: %s\n",
+                     plan.ignored.size(), names.c_str());
+    }
+    BatchSettings settings;
+    settings.runner = fs::read_symlink("/proc/self/exe", ec).string();
+    const int cores = usableCores();
+    settings.jobs = request.jobs > 0 ? request.jobs : cores;
+    const int atOnce = static_cast<int>(std::min(static_cast<std::size_t>(settings.jobs), plan.jobs.size()));
+    // N jobs share the cores rather than each starting a thread per core.
+    const int threads = request.threads > 0 ? request.threads : std::max(1, cores / atOnce);
+    settings.options = request.options;
+    settings.options.insert(settings.options.end(), {"--threads", std::to_string(threads)});
+    settings.script = request.script;
+    settings.scriptArgs = request.scriptArgs;
+    settings.overwrite = request.overwrite;
+    settings.progress = request.progress;
+    return runBatch(plan.jobs, settings);
 }
 
 }  // namespace pelx04run

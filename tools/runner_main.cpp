@@ -1,7 +1,6 @@
 // pelx04-run: runs a Lua script over every frame of a video, an image
 // sequence or a still, over the built-in test card, or over raw BGRA frames
 // between two pipes. Media is read and written with FFmpeg's libraries.
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,7 +14,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "batch_plan.hpp"
 #include "batch_run.hpp"
 #include "guarded_frame.hpp"
 #include "image_io.hpp"
@@ -402,9 +400,8 @@ int runRaw(const Options& options, const char* argv0) {
 }
 
 // The options every job of a batch is run with.
-std::vector<std::string> jobOptions(const Options& options, int threads) {
-    std::vector<std::string> args{"--max-pixels", std::to_string(options.maxPixels), "--threads",
-                                  std::to_string(threads)};
+std::vector<std::string> jobOptions(const Options& options) {
+    std::vector<std::string> args{"--max-pixels", std::to_string(options.maxPixels)};
     const auto add = [&args](const char* name, const std::string& value) {
         if (!value.empty()) args.insert(args.end(), {name, value});
     };
@@ -421,67 +418,33 @@ std::vector<std::string> jobOptions(const Options& options, int threads) {
     return args;
 }
 
-bool isBatch(const Options& options) {
-    std::error_code ec;
-    return !options.list.empty() || options.inputs.size() > 1 ||
-           (options.inputs.size() == 1 && fs::is_directory(options.inputs.front(), ec));
-}
-
-// Several inputs, a folder or a list: every job planned, and refused, before
-// any runs. With --index this process runs its one job (returns -1 with
-// INPUT and OUTPUT set); otherwise each job is a process of its own.
+// Returns the batch's exit status, or -1 when this process is to run the one
+// job that --index names, with INPUT and OUTPUT set to it.
 int runBatchMode(Options& options) {
-    if (!namesFolder(options.output)) {
-        return usageError("several inputs need -o naming a folder (one that exists, or a path ending in /)");
-    }
-    std::vector<std::string> inputs = options.inputs;
-    std::string error;
-    BatchPlan plan;
-    if ((!options.list.empty() && !readInputList(options.list, inputs, error)) ||
-        !planBatch(inputs, options.output, plan, error)) {
-        return usageError(error);
-    }
-    std::error_code ec;
-    if (options.index > 0) {
-        if (static_cast<std::size_t>(options.index) > plan.jobs.size()) {
-            return usageError("--index " + std::to_string(options.index) + ": '" + options.list + "' holds " +
-                              std::to_string(plan.jobs.size()) + " inputs");
-        }
-        const BatchJob& job = plan.jobs[static_cast<std::size_t>(options.index - 1)];
-        if (!options.overwrite && fs::exists(fs::symlink_status(job.output, ec))) {
-            std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n", job.input.c_str(),
-                         job.output.c_str());
-            return 0;
-        }
-        options.input = job.input;
-        options.output = job.output;
-        return -1;
-    }
-    if (!plan.ignored.empty()) {
-        std::string names;
-        for (const std::string& name : plan.ignored) names += (names.empty() ? "" : ", ") + name;
-        warn("ignored " + std::to_string(plan.ignored.size()) + " files that are not media the runner reads: " + names);
-    }
-    BatchSettings settings;
-    settings.runner = fs::read_symlink("/proc/self/exe", ec).string();
-    const int cores = usableCores();
-    settings.jobs = options.jobs > 0 ? options.jobs : cores;
-    const int atOnce = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(settings.jobs), plan.jobs.size()));
-    // N jobs share the cores rather than each starting a thread per core.
-    const int threads = options.encoder.threads > 0 ? options.encoder.threads : std::max(1, cores / atOnce);
-    settings.options = jobOptions(options, threads);
-    settings.script = options.script;
-    settings.scriptArgs = options.scriptArgs;
-    settings.overwrite = options.overwrite;
-    settings.progress = showProgress(options);
-    return runBatch(plan.jobs, settings);
+    BatchRequest request;
+    request.inputs = options.inputs;
+    request.list = options.list;
+    request.index = options.index;
+    request.outputFolder = options.output;
+    request.script = options.script;
+    request.options = jobOptions(options);
+    request.scriptArgs = options.scriptArgs;
+    request.jobs = options.jobs;
+    request.threads = options.encoder.threads;
+    request.overwrite = options.overwrite;
+    request.progress = showProgress(options);
+    BatchJob job;
+    const int status = runBatchCommand(request, job);
+    options.input = job.input;
+    options.output = job.output;
+    return status;
 }
 
 int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
-    if (isBatch(options)) {
+    if (isBatch(options.inputs, options.list)) {
         const int status = runBatchMode(options);
         if (status >= 0) return status;
     }
