@@ -17,6 +17,8 @@ packages_of() {
     # Everything debian/control's Build-Depends lists, and the tools that make
     # and check the packages.
     package) echo "debhelper dpkg-dev fakeroot lintian help2man zip unzip git libgtest-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev frei0r-plugins-dev" ;;
+    # A one-node cluster scheduler for the batch stage; nothing starts its daemons.
+    slurm)   echo "slurmctld slurmd slurm-client munge" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;

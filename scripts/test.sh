@@ -3,7 +3,8 @@
 # luajit), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the fuzzer, the Windows DLLs under wine, the luarocks install, the release
 # packages, the playground page (WebAssembly against native, and the page in
-# Chromium), and the frei0r plugin inside ffmpeg, GStreamer and melt.
+# Chromium), the frei0r plugin inside ffmpeg, GStreamer and melt, and batches
+# submitted to a one-node Slurm cluster.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -26,7 +27,7 @@ suite() {
 }
 
 stage "tests" suite
-for extra in sanitize fuzz windows rocks packages web frei0r; do
+for extra in sanitize fuzz windows rocks packages web frei0r slurm; do
   [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
 done
 

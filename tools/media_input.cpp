@@ -217,7 +217,7 @@ bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
     }
     decoder_->pkt_timebase = stream->time_base;
     decoder_->max_pixels = static_cast<int64_t>(limits.maxPixels > INT64_MAX ? INT64_MAX : limits.maxPixels);
-    decoder_->thread_count = 0;
+    decoder_->thread_count = limits.threads;
     // A still that is cut short or damaged is an error, not a picture with
     // grey or green where the data stopped. The JPEG decoder otherwise takes a
     // picture without its end marker as whole; its other complaints are

@@ -23,6 +23,7 @@ bool isFramePattern(const std::string& path);
 
 struct InputLimits {
     std::uint64_t maxPixels = defaultMaxPixels;
+    int threads = 0;  // the decoder's threads; 0: libavcodec chooses
 };
 
 // The video stream as the output side needs to know it.

@@ -1,5 +1,6 @@
 #include "media_output.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,12 +44,17 @@ const char* videoMuxerFor(const std::string& extension) {
     }
     return nullptr;
 }
+// At most this much a write(): one call per 3.6 MB raw frame costs the kernel
+// twice the system time of the same bytes in 256 KB pieces, as ffmpeg writes
+// them (scripts/bench_runner.sh; docs/benchmarks.md).
+constexpr std::size_t writePiece = 256 * 1024;
 
 int writeToFd(void* opaque, uint8_t* buffer, int size) {
     const int fd = *static_cast<int*>(opaque);
     int done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd, buffer + done, static_cast<std::size_t>(size - done));
+        const std::size_t piece = std::min(static_cast<std::size_t>(size - done), writePiece);
+        const ssize_t n = ::write(fd, buffer + done, piece);
         if (n < 0) {
             if (errno == EINTR) continue;
             return AVERROR(errno);
@@ -272,6 +278,7 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
             return false;
         }
         configure(*encoder_, codec, source, timeBases[attempt], (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0);
+        encoder_->thread_count = settings.threads;
         fillOptions(codec, settings, options);
         const int level = av_log_get_level();
         if (!last) av_log_set_level(AV_LOG_QUIET);

@@ -16,6 +16,7 @@ struct EncoderSettings {
     std::string codec;                 // an FFmpeg encoder name; empty: the container's default
     int crf = -1;                      // < 0: the default (18 for libx264, 31 for VP9)
     std::vector<std::string> options;  // KEY=VALUE, passed to the encoder
+    int threads = 0;                   // the encoder's threads; 0: libavcodec chooses
 };
 
 // Whether the runner writes OUTPUT's container, told by its extension: .mp4,

@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "batch_run.hpp"
 #include "guarded_frame.hpp"
 #include "image_io.hpp"
 #include "media_input.hpp"
@@ -38,7 +39,12 @@ constexpr int exitUsage = 2;
 struct Options {
     std::string script;
     std::string input;
+    std::vector<std::string> inputs;
     std::string output;
+    std::string list;
+    long long index = 0;
+    int jobs = 0;
+    bool overwrite = false;
     std::string rawSize;
     std::vector<std::string> scriptArgs;
     EncoderSettings encoder;
@@ -84,8 +90,10 @@ int parseOptions(int argc, char** argv, Options& options) {
                  "pelx04-run");
     app.set_version_flag("--version", std::string("pelx04-run ") + PELX04_VERSION);
     app.add_option("SCRIPT", options.script, "the Lua script run on every frame")->required();
-    app.add_option("INPUT", options.input,
-                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card");
+    app.add_option("INPUT", options.inputs,
+                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card; "
+                   "several, or a folder, run as a batch into -o FOLDER/")
+        ->expected(0, CLI::detail::expected_max_vector_size);
     app.add_option("-o,--output", options.output,
                    "the file to write; its extension chooses the container (default for a still: "
                    "out/<script name>.png)");
@@ -127,6 +135,17 @@ int parseOptions(int argc, char** argv, Options& options) {
         })
         ->transform(CLI::AsSizeValue(false))
         ->each([&options](const std::string&) { options.maxMemorySet = true; });
+    app.add_option("-j,--jobs", options.jobs, "a batch's jobs at once (default: one per core)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--overwrite", options.overwrite, "in a batch, run the jobs whose output exists too (else skipped)");
+    app.add_option("--list", options.list, "run a batch over the inputs of this file, one path a line");
+    app.add_option("--index", options.index, "run only the Nth input of --list (1 for the first), as a cluster "
+                                             "array task does")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--threads", options.encoder.threads,
+                   "threads for the decoder and for the encoder (default: libavcodec's choice; a batch divides "
+                   "the cores among its jobs)")
+        ->check(CLI::NonNegativeNumber);
     app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
     try {
         app.parse(ownArgs, argv);
@@ -134,7 +153,10 @@ int parseOptions(int argc, char** argv, Options& options) {
         const int code = app.exit(e);
         return code == 0 ? 0 : exitUsage;
     }
-    if (!options.rawSize.empty() && (!options.input.empty() || !options.output.empty())) {
+    if (options.inputs.size() == 1 && options.list.empty()) options.input = options.inputs.front();
+    if (!options.list.empty() && !options.inputs.empty()) return usageError("--list takes the place of INPUT");
+    if (options.index > 0 && options.list.empty()) return usageError("--index needs --list");
+    if (!options.rawSize.empty() && (!options.inputs.empty() || !options.list.empty() || !options.output.empty())) {
         return usageError("--raw reads standard input and writes standard output; no INPUT or -o");
     }
     return -1;
@@ -230,6 +252,7 @@ int runMedia(Options& options, lua_State* L) {
     MediaInput input;
     InputLimits limits;
     limits.maxPixels = options.maxPixels;
+    limits.threads = options.encoder.threads;
     if (!input.openFile(options.input, limits, error)) return fail(error);
     if (options.output.empty()) {
         if (!input.video().still) return usageError("a video needs -o OUTPUT");
@@ -367,10 +390,55 @@ int runRaw(const Options& options, const char* argv0) {
     return status;
 }
 
+// The options every job of a batch is run with.
+std::vector<std::string> jobOptions(const Options& options) {
+    std::vector<std::string> args{"--max-pixels", std::to_string(options.maxPixels)};
+    const auto add = [&args](const char* name, const std::string& value) {
+        if (!value.empty()) args.insert(args.end(), {name, value});
+    };
+    add("--codec", options.encoder.codec);
+    for (const std::string& option : options.encoder.options) add("--opt", option);
+    if (options.encoder.crf >= 0) add("--crf", std::to_string(options.encoder.crf));
+    add("--start", options.start);
+    add("--duration", options.duration);
+    if (options.frames >= 0) add("--frames", std::to_string(options.frames));
+    if (options.sandbox) args.emplace_back("--sandbox");
+    if (options.maxInstructions >= 0) add("--max-instructions", std::to_string(options.maxInstructions));
+    if (options.maxMemorySet) add("--max-memory", std::to_string(options.maxMemory));
+    if (options.quiet) args.emplace_back("--quiet");
+    return args;
+}
+
+// Returns the batch's exit status, or -1 when this process is to run the one
+// job that --index names, with INPUT and OUTPUT set to it.
+int runBatchMode(Options& options) {
+    BatchRequest request;
+    request.inputs = options.inputs;
+    request.list = options.list;
+    request.index = options.index;
+    request.outputFolder = options.output;
+    request.script = options.script;
+    request.options = jobOptions(options);
+    request.scriptArgs = options.scriptArgs;
+    request.jobs = options.jobs;
+    request.threads = options.encoder.threads;
+    request.overwrite = options.overwrite;
+    request.progress = showProgress(options);
+    BatchJob job;
+    const int status = runBatchCommand(request, job);
+    options.input = job.input;
+    options.output = job.output;
+    return status;
+}
+
 int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
+    if (isBatch(options.inputs, options.list)) {
+        const int status = runBatchMode(options);
+        if (status >= 0) return status;
+    }
     installGuardFaultHandler("pelx04-run", removePendingOutputs);
     installOutputCleanupHandlers();
     av_log_set_level(AV_LOG_ERROR);

@@ -241,6 +241,93 @@ refusals)
 TABLE
   ;;
 
+batch)
+  # A folder of clips as a batch, two jobs at once. The script's result
+  # depends on the library state it finds (a frame count kept in the value
+  # table), so a job that shared a process with another would differ from a
+  # single run of its input.
+  cat >count.lua <<'LUA'
+local p, f = pelx04, frame
+local seen = tonumber(p.mirtCVSave(0, 0, 1))
+p.mirtCVSave(0, seen + 1, 0)
+p.mirtRGB(f.data, f.width, f.height, 40 * seen, 0, 0, 0)
+LUA
+  mkdir clips other
+  ff -f lavfi -i "testsrc2=size=64x48:rate=10,format=bgra" -frames:v 3 -c:v ffv1 clips/a.mkv
+  ff -f lavfi -i "testsrc2=size=64x48:rate=10" -frames:v 4 -c:v libx264 -f mp4 clips/b.m4v
+  ff -f lavfi -i "testsrc2=size=48x32:rate=10" -frames:v 2 -c:v ffv1 clips/c.nut
+  cp clips/a.mkv other/a.mkv
+  echo notes >clips/notes.txt
+  printf 'not media' >broken.mp4
+  "$runner" --quiet count.lua clips/a.mkv -o single/a.mkv --codec ffv1
+  "$runner" --quiet count.lua clips/b.m4v -o single/b.mkv --codec ffv1
+  "$runner" --quiet count.lua clips/c.nut -o single/c.nut --codec ffv1
+  "$runner" -j 2 count.lua clips -o batch/ --codec ffv1 2>err.txt || fail "batch: $(cat err.txt)"
+  grep -q "ignored 1 files .*: clips/notes.txt" err.txt || fail "ignored files not named: $(cat err.txt)"
+  grep -q "3 done, 0 failed, 0 skipped" err.txt || fail "summary: $(cat err.txt)"
+  [ "$(ls batch | tr '\n' ' ')" = "a.mkv b.mkv c.nut " ] || fail "outputs: $(ls -A batch)"
+  for name in a.mkv b.mkv c.nut; do
+    [ "$(ff -i "batch/$name" -f framemd5 -)" = "$(ff -i "single/$name" -f framemd5 -)" ] ||
+      fail "$name differs from a single run"
+  done
+  # Existing outputs are skipped; a failed job fails the batch, the others still run.
+  rm batch/b.mkv
+  status=0
+  "$runner" count.lua clips/a.mkv broken.mp4 clips/b.m4v -o batch --codec ffv1 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "a failed job: exit $status: $(cat err.txt)"
+  grep -q "1 done, 1 failed, 1 skipped" err.txt && grep -q "failed broken.mp4: .*not a video or image file" err.txt ||
+    fail "summary: $(cat err.txt)"
+  [ "$(ff -i batch/b.mkv -f framemd5 -)" = "$(ff -i single/b.mkv -f framemd5 -)" ] || fail "b.mkv after resuming"
+  # A cluster's array task: the Nth input of a list, with the same names and skips.
+  printf 'clips/a.mkv\n\nclips/b.m4v\nclips/c.nut\n' >list.txt
+  "$runner" --quiet count.lua --list list.txt --index 2 -o task/ --codec ffv1
+  [ "$(ls task)" = b.mkv ] && [ "$(ff -i task/b.mkv -f framemd5 -)" = "$(ff -i single/b.mkv -f framemd5 -)" ] || fail "--index 2 wrote $(ls task)"
+  "$runner" --quiet count.lua --list list.txt --index 2 -o task/ 2>err.txt && grep -q "skipped clips/b.m4v" err.txt ||
+    fail "--index of an existing output: $(cat err.txt)"
+  # Refused before anything runs: exit 2, nothing written.
+  while IFS='|' read -r wanted args; do
+    status=0
+    # shellcheck disable=SC2086
+    "$runner" --quiet count.lua $args >/dev/null 2>err.txt || status=$?
+    [ "$status" -eq 2 ] && grep -qF -- "$wanted" err.txt || fail "'$args': exit $status, '$(cat err.txt)'"
+    [ ! -e refused ] || fail "'$args' wrote $(ls -A refused)"
+  done <<'TABLE'
+several inputs need -o naming a folder|clips/a.mkv clips/c.nut
+several inputs need -o naming a folder|clips -o refused
+would both be written to 'refused/a.mkv'|clips/a.mkv other/a.mkv -o refused/
+would replace the input 'clips/a.mkv'|clips/a.mkv clips/c.nut -o clips
+--index needs --list|clips/a.mkv -o refused/ --index 1
+holds 3 inputs|--list list.txt --index 4 -o refused/
+--list takes the place of INPUT|clips/a.mkv --list list.txt -o refused/
+TABLE
+  ;;
+
+batch_interrupted)
+  # SIGINT stops the whole batch and leaves no partial output; run again, the
+  # batch resumes where it stopped.
+  mkdir clips
+  for name in a b c d; do ff -f lavfi -i "testsrc2=size=64x48:rate=25" -frames:v 25 -c:v libx264 "clips/$name.mp4"; done
+  printf 'local t = os.clock() while os.clock() - t < 0.02 do end\n' >slow.lua
+  env --default-signal=INT "$runner" --quiet -j 1 slow.lua clips -o out/ 2>err.txt &
+  pid=$!
+  tries=0
+  until ls -A out 2>/dev/null | grep -q '\.part$'; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 600 ] || fail "no temporary output appeared: $(cat err.txt)"
+    sleep 0.1
+  done
+  kill -INT "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" -gt 128 ] || fail "exit $status after SIGINT: $(cat err.txt)"
+  ! ls -A out | grep -q '\.part$' || fail "SIGINT left $(ls -A out)"
+  grep -q "not run: interrupted" err.txt || fail "no summary: $(cat err.txt)"
+  finished=$(ls out | wc -l)
+  "$runner" --quiet slow.lua clips -o out/ 2>err.txt || fail "resumed: $(cat err.txt)"
+  grep -q "$((4 - finished)) done, 0 failed, $finished skipped" err.txt || fail "resumed: $(cat err.txt)"
+  [ "$(ls -A out | tr '\n' ' ')" = "a.mp4 b.mp4 c.mp4 d.mp4 " ] || fail "outputs: $(ls -A out)"
+  ;;
+
 *) fail "unknown case" ;;
 esac
 echo "ok $case_name"

@@ -221,7 +221,7 @@ usage)
   expect_failure 2 "frobnicate" "$runner" --frobnicate ok.lua
   expect_failure 2 "no INPUT or -o" "$runner" --raw 4x2 ok.lua extra.png
   expect_failure 2 "-o" "$runner" ok.lua -o
-  expect_failure 2 "b.png" "$runner" ok.lua a.png b.png
+  expect_failure 2 "several inputs need -o naming a folder" "$runner" ok.lua a.png b.png
   expect_failure 2 "KEY=VALUE" "$runner" ok.lua --opt preset
   expect_failure 2 "--crf" "$runner" ok.lua --crf 99
   expect_failure 2 "bad --start" "$runner" ok.lua a.mp4 -o b.mp4 --start 1:2:3:4

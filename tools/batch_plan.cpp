@@ -1,0 +1,126 @@
+#include "batch_plan.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace pelx04run {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the runner opens (its demuxers' usual extensions) and what it writes.
+const char* const readExtensions[] = {"mp4", "m4v", "mov", "mkv", "webm", "avi", "nut", "png",
+                                      "jpg", "jpeg", "bmp", "tga", "tif", "tiff", "webp"};
+const char* const writtenExtensions[] = {"mp4", "mkv", "mov", "webm", "avi", "nut", "png",
+                                         "jpg", "jpeg", "bmp", "tga", "tif", "tiff", "webp"};
+
+std::string lowerExtension(const fs::path& path) {
+    std::string extension = path.extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension;
+}
+
+template <std::size_t N>
+bool listed(const char* const (&names)[N], const std::string& extension) {
+    return std::any_of(std::begin(names), std::end(names), [&](const char* name) { return extension == name; });
+}
+
+// The path a job is compared by: absolute, with what exists of it resolved.
+std::string identity(const fs::path& path) {
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return (ec ? fs::absolute(path, ec).lexically_normal() : resolved).string();
+}
+
+bool expandFolder(const fs::path& folder, std::vector<fs::path>& files, std::vector<std::string>& ignored,
+                  std::string& error) {
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    if (ec) {
+        error = "cannot read the folder '" + folder.string() + "': " + ec.message();
+        return false;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const fs::path& entry : entries) {
+        if (fs::is_regular_file(entry, ec) && listed(readExtensions, lowerExtension(entry))) {
+            files.push_back(entry);
+        } else {
+            ignored.push_back(entry.string() + (fs::is_directory(entry, ec) ? "/" : ""));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool namesFolder(const std::string& path) {
+    std::error_code ec;
+    return (!path.empty() && path.back() == '/') || fs::is_directory(path, ec);
+}
+
+bool readInputList(const std::string& listPath, std::vector<std::string>& inputs, std::string& error) {
+    std::ifstream list(listPath);
+    if (!list) {
+        error = "cannot read the list '" + listPath + "'";
+        return false;
+    }
+    std::string line;
+    while (std::getline(list, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos) inputs.push_back(line);
+    }
+    if (list.bad()) {
+        error = "cannot read the list '" + listPath + "'";
+        return false;
+    }
+    return true;
+}
+
+bool planBatch(const std::vector<std::string>& inputs, const std::string& outputFolder, BatchPlan& plan,
+               std::string& error) {
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (const std::string& input : inputs) {
+        if (fs::is_directory(input, ec)) {
+            if (!expandFolder(input, files, plan.ignored, error)) return false;
+        } else {
+            files.emplace_back(input);
+        }
+    }
+    std::map<std::string, std::string> inputOf;  // output identity -> the input that claims it
+    std::map<std::string, std::string> inputIdentities;
+    for (const fs::path& file : files) inputIdentities.emplace(identity(file), file.string());
+    for (const fs::path& file : files) {
+        const std::string extension = lowerExtension(file);
+        const std::string name = file.stem().string() + "." + (listed(writtenExtensions, extension) ? extension : "mkv");
+        if (file.filename().empty() || name.find('%') != std::string::npos) {
+            error = "'" + file.string() + "' cannot be named in a batch (image sequences run one at a time)";
+            return false;
+        }
+        const std::string output = (fs::path(outputFolder) / name).string();
+        const std::string key = identity(output);
+        const auto same = inputOf.find(key);
+        if (same != inputOf.end()) {
+            error = "'" + same->second + "' and '" + file.string() + "' would both be written to '" + output + "'";
+            return false;
+        }
+        const auto clobbered = inputIdentities.find(key);
+        if (clobbered != inputIdentities.end()) {
+            error = "the output '" + output + "' would replace the input '" + clobbered->second + "'";
+            return false;
+        }
+        inputOf.emplace(key, file.string());
+        plan.jobs.push_back({file.string(), output});
+    }
+    if (plan.jobs.empty()) {
+        error = "no input the runner reads";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace pelx04run

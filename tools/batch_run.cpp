@@ -1,0 +1,378 @@
+#include "batch_run.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace pelx04run {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Outcome { pending, running, done, failed, skipped };
+
+struct JobState {
+    Outcome outcome = Outcome::pending;
+    pid_t pid = -1;
+    int messages = -1;  // the job's standard error, an unlinked temporary file
+    std::string firstError;
+};
+
+// A path as an argument that can never be read as an option.
+std::string asArgument(const std::string& path) { return !path.empty() && path[0] == '-' ? "./" + path : path; }
+
+// An unlinked file that holds what a job writes to standard error.
+int messageFile() {
+    const char* folder = std::getenv("TMPDIR");
+    const std::string dir = folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    std::string name = dir + "/pelx04-run-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+    return fd;
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    if (lseek(fd, 0, SEEK_SET) < 0) return text;
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+// The runner's own error is its last line of its own that is not a warning;
+// FFmpeg's messages and a traceback may come before or after it.
+std::string errorLine(const std::string& messages, int status) {
+    static const std::string prefix = "pelx04-run: ";
+    std::string found;
+    std::string firstLine;
+    std::size_t at = 0;
+    while (at < messages.size()) {
+        std::size_t end = messages.find('\n', at);
+        if (end == std::string::npos) end = messages.size();
+        const std::string line = messages.substr(at, end - at);
+        if (firstLine.empty() && !line.empty()) firstLine = line;
+        if (line.compare(0, prefix.size(), prefix) == 0 && line.compare(prefix.size(), 8, "warning:") != 0) {
+            found = line.substr(prefix.size());
+        }
+        at = end + 1;
+    }
+    if (!found.empty()) return found;
+    if (!firstLine.empty()) return firstLine;
+    if (WIFSIGNALED(status)) return std::string("killed by signal ") + std::to_string(WTERMSIG(status));
+    return "exit status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+class Batch {
+public:
+    Batch(const std::vector<BatchJob>& jobs, const BatchSettings& settings)
+        : jobs_(jobs), settings_(settings), states_(jobs.size()), started_(Clock::now()) {}
+
+    int run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool start(std::size_t index, const sigset_t& childMask);
+    void reap(bool wait);
+    void finish(std::size_t index, int status);
+    void report(std::size_t index, const std::string& messages);
+    void drawBar();
+    void clearBar();
+
+    const std::vector<BatchJob>& jobs_;
+    const BatchSettings& settings_;
+    std::vector<JobState> states_;
+    Clock::time_point started_;
+    int running_ = 0;
+    std::size_t ended_ = 0;
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    std::size_t skipped_ = 0;
+    bool barShown_ = false;
+    sigset_t stopSignals_;  // those not ignored when the batch began: a job starts with their defaults
+};
+
+bool Batch::start(std::size_t index, const sigset_t& childMask) {
+    const BatchJob& job = jobs_[index];
+    JobState& state = states_[index];
+    std::vector<std::string> args{settings_.runner};
+    args.insert(args.end(), settings_.options.begin(), settings_.options.end());
+    args.insert(args.end(), {asArgument(settings_.script), asArgument(job.input), "-o", asArgument(job.output)});
+    if (!settings_.scriptArgs.empty()) {
+        args.emplace_back("--");
+        args.insert(args.end(), settings_.scriptArgs.begin(), settings_.scriptArgs.end());
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    state.messages = messageFile();
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    if (state.messages >= 0) posix_spawn_file_actions_adddup2(&actions, state.messages, STDERR_FILENO);
+    // The job starts with the signals this process holds back unblocked and
+    // at their defaults, whatever this process inherited.
+    posix_spawnattr_setsigmask(&attributes, &childMask);
+    posix_spawnattr_setsigdefault(&attributes, &stopSignals_);
+    // In a process group of its own, a job hears a terminal's Ctrl-C only
+    // through this process, once: a second SIGINT while it removes its
+    // temporary would kill it halfway.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    const int spawned = posix_spawn(&state.pid, settings_.runner.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
+        state.outcome = Outcome::failed;
+        state.firstError = std::string("cannot start ") + settings_.runner + ": " + std::strerror(spawned);
+        ++failed_;
+        ++ended_;
+        report(index, "");
+        return false;
+    }
+    state.outcome = Outcome::running;
+    ++running_;
+    return true;
+}
+
+void Batch::reap(bool wait) {
+    for (;;) {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, wait ? 0 : WNOHANG);
+        if (pid < 0 && errno == EINTR) continue;
+        if (pid <= 0) return;
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            if (states_[i].outcome == Outcome::running && states_[i].pid == pid) finish(i, status);
+        }
+        if (wait && running_ == 0) return;
+    }
+}
+
+void Batch::finish(std::size_t index, int status) {
+    JobState& state = states_[index];
+    --running_;
+    ++ended_;
+    const std::string messages = state.messages >= 0 ? readAll(state.messages) : std::string();
+    if (state.messages >= 0) close(state.messages);
+    state.messages = -1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        state.outcome = Outcome::done;
+        ++done_;
+    } else {
+        state.outcome = Outcome::failed;
+        state.firstError = errorLine(messages, status);
+        ++failed_;
+    }
+    report(index, messages);
+}
+
+// One line per job as it ends, then what else the job said, indented.
+void Batch::report(std::size_t index, const std::string& messages) {
+    clearBar();
+    const JobState& state = states_[index];
+    const BatchJob& job = jobs_[index];
+    const char* word = state.outcome == Outcome::done ? "done" : state.outcome == Outcome::skipped ? "skipped" : "FAILED";
+    std::fprintf(stderr, "pelx04-run: [%zu/%zu] %s %s -> %s%s%s\n", ended_, jobs_.size(), word, job.input.c_str(),
+                 job.output.c_str(), state.outcome == Outcome::skipped ? " (exists; --overwrite replaces it)" : "",
+                 state.outcome == Outcome::failed ? (": " + state.firstError).c_str() : "");
+    std::size_t at = 0;
+    while (at < messages.size()) {
+        std::size_t end = messages.find('\n', at);
+        if (end == std::string::npos) end = messages.size();
+        const std::string line = messages.substr(at, end - at);
+        if (line != "pelx04-run: " + state.firstError) std::fprintf(stderr, "    %s\n", line.c_str());
+        at = end + 1;
+    }
+    drawBar();
+}
+
+void Batch::drawBar() {
+    if (!settings_.progress) return;
+    constexpr std::size_t barWidth = 30;
+    const std::size_t filled = jobs_.empty() ? 0 : barWidth * ended_ / jobs_.size();
+    char bar[barWidth + 1];
+    for (std::size_t i = 0; i < barWidth; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[barWidth] = '\0';
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
+    std::fprintf(stderr, "\rpelx04-run: [%s] %zu/%zu files, %d running, %zu failed, %lld:%02lld\033[K", bar, ended_,
+                 jobs_.size(), running_, failed_, seconds / 60, seconds % 60);
+    std::fflush(stderr);
+    barShown_ = true;
+}
+
+void Batch::clearBar() {
+    if (!barShown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    barShown_ = false;
+}
+
+int Batch::run() {
+    // The signals are taken one at a time from the queue below, never by a
+    // handler, so a signal between two checks cannot be lost.
+    // A signal ignored when the batch began (a shell's background job
+    // ignores SIGINT) stays ignored, by this process and its jobs.
+    sigemptyset(&stopSignals_);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 && old.sa_handler == SIG_IGN) {
+            continue;
+        }
+        sigaddset(&stopSignals_, signal);
+    }
+    sigset_t watched = stopSignals_;
+    sigaddset(&watched, SIGCHLD);
+    sigset_t childMask;
+    std::signal(SIGPIPE, SIG_IGN);
+    // Ignored, SIGCHLD would let the kernel reap the jobs before waitpid sees them.
+    std::signal(SIGCHLD, SIG_DFL);
+    sigprocmask(SIG_BLOCK, &watched, &childMask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigdelset(&childMask, signal);
+
+    const int limit = settings_.jobs > 0 ? settings_.jobs : usableCores();
+    std::size_t next = 0;
+    int stoppedBy = 0;
+    drawBar();
+    while (stoppedBy == 0 && (next < jobs_.size() || running_ > 0)) {
+        while (running_ < limit && next < jobs_.size()) {
+            const std::size_t index = next++;
+            std::error_code ec;
+            if (!settings_.overwrite && fs::exists(fs::symlink_status(jobs_[index].output, ec))) {
+                states_[index].outcome = Outcome::skipped;
+                ++skipped_;
+                ++ended_;
+                report(index, "");
+                continue;
+            }
+            start(index, childMask);
+        }
+        if (running_ == 0) continue;
+        const timespec tick{0, 250 * 1000 * 1000};
+        const int signal = sigtimedwait(&watched, nullptr, &tick);
+        if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+            stoppedBy = signal;
+            for (const JobState& state : states_) {
+                if (state.outcome == Outcome::running) kill(state.pid, signal);
+            }
+            reap(true);
+            break;
+        }
+        reap(false);
+        drawBar();
+    }
+    clearBar();
+    std::fprintf(stderr, "pelx04-run: %zu done, %zu failed, %zu skipped%s\n", done_, failed_, skipped_,
+                 stoppedBy != 0 ? (", " + std::to_string(jobs_.size() - ended_) + " not run: interrupted").c_str()
+                                : "");
+    for (std::size_t i = 0; i < jobs_.size(); ++i) {
+        if (states_[i].outcome == Outcome::failed) {
+            std::fprintf(stderr, "pelx04-run:   failed %s: %s\n", jobs_[i].input.c_str(), states_[i].firstError.c_str());
+        }
+    }
+    std::fflush(stderr);
+    if (stoppedBy != 0) {
+        std::signal(stoppedBy, SIG_DFL);
+        sigprocmask(SIG_UNBLOCK, &watched, nullptr);
+        raise(stoppedBy);
+    }
+    sigprocmask(SIG_UNBLOCK, &watched, nullptr);
+    return failed_ == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+int runBatch(const std::vector<BatchJob>& jobs, const BatchSettings& settings) {
+    return Batch(jobs, settings).run();
+}
+
+bool isBatch(const std::vector<std::string>& inputs, const std::string& list) {
+    std::error_code ec;
+    return !list.empty() || inputs.size() > 1 || (inputs.size() == 1 && fs::is_directory(inputs.front(), ec));
+}
+
+int runBatchCommand(const BatchRequest& request, BatchJob& ownJob) {
+    constexpr int exitUsage = 2;
+    const auto usageError = [](const std::string& message) {
+        std::fprintf(stderr, "pelx04-run: %s\nRun with --help for more information.\n", message.c_str());
+        return exitUsage;
+    };
+    if (!namesFolder(request.outputFolder)) {
+        return usageError("several inputs need -o naming a folder (one that exists, or a path ending in /)");
+    }
+    std::vector<std::string> inputs = request.inputs;
+    std::string error;
+    BatchPlan plan;
+    if ((!request.list.empty() && !readInputList(request.list, inputs, error)) ||
+        !planBatch(inputs, request.outputFolder, plan, error)) {
+        return usageError(error);
+    }
+    std::error_code ec;
+    if (request.index > 0) {
+        if (static_cast<std::size_t>(request.index) > plan.jobs.size()) {
+            return usageError("--index " + std::to_string(request.index) + ": '" + request.list + "' holds " +
+                              std::to_string(plan.jobs.size()) + " inputs");
+        }
+        ownJob = plan.jobs[static_cast<std::size_t>(request.index - 1)];
+        if (!request.overwrite && fs::exists(fs::symlink_status(ownJob.output, ec))) {
+            std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n",
+                         ownJob.input.c_str(), ownJob.output.c_str());
+            return 0;
+        }
+        return -1;
+    }
+    if (!plan.ignored.empty()) {
+        std::string names;
+        for (const std::string& name : plan.ignored) names += (names.empty() ? "" : ", ") + name;
+        std::fprintf(stderr, "pelx04-run: warning: ignored %zu files that are not media the runner reads: %s\n",
+                     plan.ignored.size(), names.c_str());
+    }
+    BatchSettings settings;
+    settings.runner = fs::read_symlink("/proc/self/exe", ec).string();
+    const int cores = usableCores();
+    settings.jobs = request.jobs > 0 ? request.jobs : cores;
+    const int atOnce = static_cast<int>(std::min(static_cast<std::size_t>(settings.jobs), plan.jobs.size()));
+    // N jobs share the cores rather than each starting a thread per core.
+    const int threads = request.threads > 0 ? request.threads : std::max(1, cores / atOnce);
+    settings.options = request.options;
+    settings.options.insert(settings.options.end(), {"--threads", std::to_string(threads)});
+    settings.script = request.script;
+    settings.scriptArgs = request.scriptArgs;
+    settings.overwrite = request.overwrite;
+    settings.progress = request.progress;
+    return runBatch(plan.jobs, settings);
+}
+
+}  // namespace pelx04run
