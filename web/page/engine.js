@@ -21,7 +21,7 @@ export class Engine {
 
   spawn() {
     if (this.worker) this.worker.terminate();
-    this.worker = new Worker('worker.js');
+    this.worker = new Worker('worker.js' + location.search);
     this.worker.onmessage = (event) => this.settle(event.data);
     this.worker.onerror = (event) => this.settle({ fatal: true, error: 'the engine failed: ' + event.message });
   }

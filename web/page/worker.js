@@ -2,7 +2,10 @@
 // long filter never freezes the page and a runaway script can be stopped by
 // ending the worker. Every message gets exactly one reply.
 /* global createPelx04, importScripts */
-importScripts('pelx04.js');
+import { engineScript } from './engine_build.js';
+
+const build = engineScript(self.location.search);
+importScripts(build.script);
 
 let engine = null;
 const started = createPelx04().then((module) => {
@@ -113,7 +116,7 @@ function png() {
   return { png: bytes.buffer, transfer: [bytes.buffer] };
 }
 
-const handlers = { load, run, png, ping: () => ({}) };
+const handlers = { load, run, png, ping: () => ({ engine: build.name }) };
 
 self.onmessage = (event) => {
   const message = event.data;
