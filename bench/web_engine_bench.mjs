@@ -5,13 +5,15 @@
 // calls nothing is taken off; each figure is the median of `rounds` runs, in
 // CPU time of the process (as the native benchmark reports), so that other
 // work on the machine moves it less than it moves the clock.
-// Usage: node --no-experimental-fetch bench/web_engine_bench.mjs ENGINE_JS... [--rounds N]
+// Usage: node --no-experimental-fetch bench/web_engine_bench.mjs ENGINE_JS... [--rounds N] [--only REGEX]
 import { createRequire } from 'node:module';
 import { resolve } from 'node:path';
 
 const args = process.argv.slice(2);
 const roundsAt = args.indexOf('--rounds');
 const rounds = roundsAt >= 0 ? Number(args.splice(roundsAt, 2)[1]) : 9;
+const onlyAt = args.indexOf('--only');
+const only = new RegExp(onlyAt >= 0 ? args.splice(onlyAt, 2)[1] : '');
 const engines = args;
 const calls = 10;
 
@@ -58,7 +60,7 @@ async function timeEngine(engineJs) {
   run('for c = 0, 359 do pelx04.mirtCVSave(c, (c * 7) % 61 - 30, 0) end pelx04.mirtMixPict0(frame.data, frame.width, frame.height)');
   const empty = () => run('local f = frame');
   const times = {};
-  for (const [label, name, rest] of cases) {
+  for (const [label, name, rest] of cases.filter(([label]) => only.test(label))) {
     const call = `pelx04.${name}(f.data, f.width, f.height${rest ? ', ' + rest : ''})`;
     const script = `local f = frame for i = 1, ${calls} do ${call} end`;
     run(script);
@@ -73,4 +75,4 @@ const results = [];
 for (const engineJs of engines) results.push(await timeEngine(engineJs));
 console.log(`| function | ${engines.map((e) => e.replace(/.*\//, '')).join(' ms | ')} ms |`);
 console.log(`|---|${engines.map(() => '---:').join('|')}|`);
-for (const [label] of cases) console.log(`| ${label} | ${results.map((r) => r[label].toFixed(3)).join(' | ')} |`);
+for (const [label] of cases.filter(([l]) => only.test(l))) console.log(`| ${label} | ${results.map((r) => r[label].toFixed(3)).join(' | ')} |`);
