@@ -84,16 +84,25 @@ server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Qui
 threading.Thread(target=server.serve_forever, daemon=True).start()
 address = "http://127.0.0.1:%d/" % server.server_address[1]
 
-options = webdriver.ChromeOptions()
-options.binary_location = "/usr/bin/chromium"
-for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1600,900",
-                 "--disable-gpu", "--no-first-run"]:
-    options.add_argument(argument)
-driver = webdriver.Chrome(service=Service(executable_path="/usr/bin/chromedriver"), options=options)
-driver.set_script_timeout(60)
+
+def open_browser(url):
+    """A fresh browser (its own profile) on the page, once the page says it is ready."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1600,900",
+                     "--disable-gpu", "--no-first-run"]:
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service(executable_path="/usr/bin/chromedriver"), options=options)
+    browser.set_script_timeout(60)
+    browser.get(url)
+    WebDriverWait(browser, 60).until(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"))
+    return browser
+
+
+driver = open_browser(address)
 try:
-    driver.get(address)
-    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"))
+    check(driver.execute_script("return window.playground.state().engine") == "simd128",
+          "Chromium gets the vector engine")
 
     # An example on the test card, as the page starts.
     sepia = os.path.join(root, "examples", "sepia.lua")
@@ -138,6 +147,29 @@ try:
         "const line = document.querySelector('.cm-error-line'); return line && line.textContent;")
     shown = driver.execute_script("return document.getElementById('message').textContent;")
     check(marked == "b.x = a" and shown.startswith("script:3:"), "error marked: %r, shown: %r" % (marked, shown))
+
+    # Share: the link holds the script; a fresh browser opening it (here with
+    # the scalar engine forced) shows the script and runs nothing until Run.
+    shared_path = os.path.join(out, "shared.lua")
+    shared = "-- shared ünïcode\npelx04.mirtHSV(frame.data, frame.width, frame.height, 200, -20, 10)\n" * 40
+    with open(shared_path, "w") as file:
+        file.write(shared)
+    run(driver, shared)
+    driver.find_element(By.ID, "share").click()
+    WebDriverWait(driver, 10).until(lambda d: "#script=" in d.current_url)
+    link = driver.current_url.replace(address, address + "?engine=scalar", 1)
+    fresh = open_browser(link)
+    try:
+        state = fresh.execute_script("return window.playground.state()")
+        check(state["text"] == shared and state["runs"] == 0 and state["engine"] == "scalar",
+              "a shared link shows its script and runs nothing: %r" % {**state, "text": state["text"][:40]})
+        fresh.find_element(By.ID, "run").click()
+        WebDriverWait(fresh, 60).until(lambda d: d.execute_script(
+            "return !document.getElementById('run').disabled && window.playground.state().runs === 1"))
+        check(page_result(fresh, "shared-scalar") == native_result(shared_path, None, "shared-scalar"),
+              "the shared script on the scalar engine: page and runner differ")
+    finally:
+        fresh.quit()
 finally:
     driver.quit()
     server.shutdown()

@@ -5,6 +5,8 @@ import { Engine } from './engine.js';
 import { makeEditor } from './editor.js';
 import { Views } from './views.js';
 import { VideoInput } from './video.js';
+import { readScriptFile, saveScriptFile, shareScript } from './script_files.js';
+import { sharedScript } from './share.js';
 
 const $ = (id) => document.getElementById(id);
 const engine = new Engine();
@@ -15,6 +17,7 @@ const views = new Views({
 
 const firstExample = examples.find((example) => example.name === 'sepia') || examples[0];
 let lastResult = null;
+let runs = 0; // scripts run since the page opened
 
 function showMessage(reply) {
   const error = reply.error || '';
@@ -29,6 +32,7 @@ function showMessage(reply) {
 // Runs the editor's script on the current still input.
 async function runScript(text = editor.text()) {
   if (video.active) return video.refresh();
+  runs++;
   $('run').disabled = true;
   const reply = await engine.run(text);
   $('run').disabled = false;
@@ -54,6 +58,7 @@ const video = new VideoInput({
   element: $('video'), bar: $('videoBar'), play: $('play'), slider: $('seek'), label: $('frameLabel'),
   skipped: $('skipped'),
   onFrame: async (rgba, width, height, index, time) => {
+    runs++;
     const reply = await engine.runFrame(editor.text(), rgba, width, height, index, time);
     showMessage(reply);
     if (reply.input) views.setBefore(reply.input);
@@ -152,6 +157,46 @@ $('download').addEventListener('click', async () => {
 });
 
 // For scripts and tests driving the page.
+// A script from a file or a link replaces the editor's and runs nothing: the
+// user reads it first, then presses Run (or edits it, with "run as I type").
+function showScript(text, note) {
+  editor.setText(text);
+  clearTimeout(typingTimer);
+  $('examples').value = '';
+  editor.markLine(0);
+  $('message').hidden = true;
+  $('output').textContent = note;
+}
+
+$('scriptFile').addEventListener('change', async () => {
+  const file = $('scriptFile').files[0];
+  $('scriptFile').value = '';
+  if (!file) return;
+  try {
+    showScript(await readScriptFile(file), `${file.name} opened: press Run to run it`);
+  } catch (error) {
+    showMessage({ error: String(error.message || error) });
+  }
+});
+$('saveScript').addEventListener('click', () => saveScriptFile(editor.text()));
+$('share').addEventListener('click', async () => {
+  const { note } = await shareScript(editor.text());
+  $('output').textContent = note;
+});
+
+// Opens the script of a share link, if the address has one; true if it did.
+async function openSharedScript() {
+  const shared = await sharedScript();
+  if (shared === null) return false;
+  if (shared instanceof Error) {
+    showMessage({ error: shared.message });
+    return false;
+  }
+  showScript(shared, 'a shared script: read it, then press Run to run it');
+  return true;
+}
+window.addEventListener('hashchange', () => openSharedScript());
+
 window.playground = {
   load: async (bytes) => {
     const result = await loadStill(bytes ? new Uint8Array(bytes).slice().buffer : null, bytes ? 'loaded file' : 'test card');
@@ -165,9 +210,13 @@ window.playground = {
     return runScript(text);
   },
   resultPNG: async () => base64(await resultPNG()),
+  // What the page shows, for tests: the editor's text and whether anything ran.
+  state: () => ({ text: editor.text(), runs, engine: engineName }),
 };
 
+let engineName = '';
 (async () => {
+  const fromLink = await openSharedScript();
   const reply = await engine.start();
   if (reply.error) {
     showMessage(reply);
@@ -175,6 +224,10 @@ window.playground = {
   }
   $('inputName').textContent = `test card (${reply.input.width} × ${reply.input.height})`;
   views.setBefore(reply.input);
-  await runScript();
+  engineName = (await engine.request({ type: 'ping' })).engine || '';
+  $('engineName').textContent = engineName === 'scalar' ? 'scalar engine (no WebAssembly vectors here)' : '';
+  // Ready once the engine is up with its input: a test's first run queues
+  // behind the example's start-up run, if there is one.
   document.body.dataset.ready = 'true';
+  if (!fromLink) await runScript();
 })();
