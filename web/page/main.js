@@ -211,7 +211,8 @@ window.playground = {
   },
   resultPNG: async () => base64(await resultPNG()),
   // What the page shows, for tests: the editor's text and whether anything ran.
-  state: () => ({ text: editor.text(), runs, engine: engineName }),
+  state: () => ({ text: editor.text(), runs, engine: engineName,
+    video: { handed: video.handed, skipped: video.skipped } }),
 };
 
 let engineName = '';

@@ -17,19 +17,13 @@ function hostError() {
   return engine.UTF8ToString(engine._pgHostError());
 }
 
-// B, G, R, A words to R, G, B, A bytes for display: a copy, never a view of
-// the wasm memory.
+// B, G, R, A words to R, G, B, A bytes for display: swapped by the engine,
+// then one copy out, never a view of the wasm memory.
 function rgbaOf(pointer, width, height) {
   const bytes = width * height * 4;
-  const bgra = engine.HEAPU8.subarray(pointer, pointer + bytes);
-  const rgba = new Uint8ClampedArray(bytes);
-  for (let i = 0; i < bytes; i += 4) {
-    rgba[i] = bgra[i + 2];
-    rgba[i + 1] = bgra[i + 1];
-    rgba[i + 2] = bgra[i];
-    rgba[i + 3] = bgra[i + 3];
-  }
-  return rgba;
+  const copy = engine._pgRgbaOf(pointer, width * height);
+  if (!copy) throw new Error('out of memory for the picture shown');
+  return new Uint8ClampedArray(engine.HEAPU8.slice(copy, copy + bytes).buffer);
 }
 
 function inputPicture() {
@@ -55,20 +49,30 @@ function load(message) {
   return { input, transfer: [input.rgba.buffer] };
 }
 
-// A video frame from the page's canvas (R, G, B, A) becomes the input.
+// A video frame becomes the input: a VideoFrame handed over by the page (drawn
+// here, at the size the page asks, and read back once), or R, G, B, A bytes
+// from the page's canvas where the browser has no VideoFrame. Returns the
+// picture as R, G, B, A for the page's "before", or null.
+let frameCanvas = null;
 function setFrame(message) {
   const { width, height } = message;
-  const pointer = engine._pgInputBuffer(width, height);
-  if (!pointer) return false;
-  const rgba = new Uint8Array(message.rgba);
-  const bgra = engine.HEAPU8.subarray(pointer, pointer + width * height * 4);
-  for (let i = 0; i < rgba.length; i += 4) {
-    bgra[i] = rgba[i + 2];
-    bgra[i + 1] = rgba[i + 1];
-    bgra[i + 2] = rgba[i];
-    bgra[i + 3] = rgba[i + 3];
+  let rgba;
+  if (message.frame) {
+    if (!frameCanvas || frameCanvas.width !== width || frameCanvas.height !== height) {
+      frameCanvas = new OffscreenCanvas(width, height);
+    }
+    const context = frameCanvas.getContext('2d', { willReadFrequently: true });
+    context.drawImage(message.frame, 0, 0, width, height);
+    message.frame.close();
+    rgba = context.getImageData(0, 0, width, height).data;
+  } else {
+    rgba = new Uint8ClampedArray(message.rgba);
   }
-  return true;
+  const pointer = engine._pgInputBuffer(width, height);
+  if (!pointer) return null;
+  engine.HEAPU8.set(rgba, pointer);
+  engine._pgInputFromRgba();
+  return { width, height, rgba };
 }
 
 const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
@@ -76,8 +80,9 @@ const pastTheFrame = 'a filter ran past the end of the frame (a width or height 
   'it was given, e.g. frame.row(y) with too many rows); the engine was restarted and its state cleared';
 
 function run(message) {
-  if (message.rgba && !setFrame(message)) return { error: hostError() };
-  const input = message.rgba ? inputPicture() : null;
+  const isFrame = Boolean(message.rgba || message.frame);
+  const input = isFrame ? setFrame(message) : null;
+  if (isFrame && !input) return { error: hostError() };
   const ran = runScript(message);
   if (!input) return ran;
   return { ...ran, input, transfer: [input.rgba.buffer, ...(ran.transfer || [])] };
