@@ -4,7 +4,8 @@ import examples from 'pelx04-examples';
 import { Engine } from './engine.js';
 import { makeEditor } from './editor.js';
 import { Views } from './views.js';
-import { VideoInput } from './video.js';
+import { VideoInput, previewSize } from './video.js';
+import { exportVideo } from './export.js';
 import { readScriptFile, saveScriptFile, shareScript } from './script_files.js';
 import { sharedScript } from './share.js';
 
@@ -184,6 +185,59 @@ $('share').addEventListener('click', async () => {
   $('output').textContent = note;
 });
 
+// Export: the engine starts from a clean state, as the frame runner does, and
+// the preview waits.
+let exporting = null;
+async function exportOpenVideo() {
+  if (!video.active || exporting) return null;
+  video.element.pause();
+  await engine.reset();
+  const script = editor.text();
+  $('export').disabled = true;
+  $('exportProgress').hidden = false;
+  $('exportProgress').value = 0;
+  $('exportCancel').hidden = false;
+  $('exportLeft').textContent = 'exporting…';
+  exporting = exportVideo(video.file, {
+    size: previewSize,
+    runFrame: (frame, width, height, index, time) => engine.runFrame(script, frame, width, height, index, time),
+    onProgress: (share, left) => {
+      $('exportProgress').value = share;
+      $('exportLeft').textContent = `${Math.round(share * 100)} %` +
+        (left === null ? '' : `, about ${Math.ceil(left)} s left`);
+    },
+  });
+  try {
+    const result = await exporting.done;
+    $('exportLeft').textContent = result ? `exported ${result.frames} frames` : 'export cancelled';
+    $('output').textContent = result ? [`${result.name}: ${result.frames} frames`, ...result.notes].join('\n') : '';
+    return result;
+  } catch (error) {
+    $('exportLeft').textContent = 'export failed';
+    showMessage({ error: String(error.message || error) });
+    throw error;
+  } finally {
+    exporting = null;
+    $('export').disabled = false;
+    $('exportProgress').hidden = true;
+    $('exportCancel').hidden = true;
+  }
+}
+
+function download(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+$('export').addEventListener('click', async () => {
+  const result = await exportOpenVideo().catch(() => null);
+  if (result) download(result.blob, result.name);
+});
+$('exportCancel').addEventListener('click', () => { if (exporting) exporting.cancel(); });
+
 // Opens the script of a share link, if the address has one; true if it did.
 async function openSharedScript() {
   const shared = await sharedScript();
@@ -210,6 +264,13 @@ window.playground = {
     return runScript(text);
   },
   resultPNG: async () => base64(await resultPNG()),
+  // Exports the open video with the editor's script: { base64, name, frames, notes }.
+  exportVideo: async () => {
+    const result = await exportOpenVideo();
+    if (!result) return null;
+    return { base64: base64(new Uint8Array(await result.blob.arrayBuffer())), name: result.name,
+      frames: result.frames, notes: result.notes };
+  },
   // What the page shows, for tests: the editor's text and whether anything ran.
   state: () => ({ text: editor.text(), runs, engine: engineName,
     video: { handed: video.handed, skipped: video.skipped } }),

@@ -7,6 +7,13 @@
 
 const maxPixels = 4096 * 2048;
 
+// The size a video is previewed (and exported) at: its own, or scaled down to
+// the page's pixel limit.
+export function previewSize(width, height) {
+  const scale = Math.min(1, Math.sqrt(maxPixels / (width * height)));
+  return { width: Math.max(1, Math.floor(width * scale)), height: Math.max(1, Math.floor(height * scale)) };
+}
+
 export class VideoInput {
   constructor({ element, bar, play, slider, label, skipped, onFrame }) {
     Object.assign(this, { element, bar, play, slider, label, skippedLabel: skipped, onFrame });
@@ -29,6 +36,7 @@ export class VideoInput {
 
   open(file) {
     this.stop();
+    this.file = file;
     this.active = true;
     this.bar.hidden = false;
     this.restartCount();
@@ -77,9 +85,7 @@ export class VideoInput {
     }
     const { videoWidth: width, videoHeight: height } = this.element;
     if (!width || !height) return;
-    const scale = Math.min(1, Math.sqrt(maxPixels / (width * height)));
-    const w = Math.max(1, Math.floor(width * scale));
-    const h = Math.max(1, Math.floor(height * scale));
+    const { width: w, height: h } = previewSize(width, height);
     const picture = this.grab(w, h, time);
     if (!picture) return;
     this.busy = true;
