@@ -16,7 +16,7 @@ result() {
   if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
 }
 
-scripts/deps.sh build video web
+scripts/deps.sh build test video web
 scripts/playground.sh >/dev/null
 runner="$root/build/bin/pelx04-run"
 if [ ! -x "$runner" ]; then

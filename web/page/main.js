@@ -59,6 +59,8 @@ const video = new VideoInput({
   element: $('video'), bar: $('videoBar'), play: $('play'), slider: $('seek'), label: $('frameLabel'),
   skipped: $('skipped'),
   onFrame: async (rgba, width, height, index, time) => {
+    // An export has the engine and its state to itself.
+    if (exporting) return;
     runs++;
     const reply = await engine.runFrame(editor.text(), rgba, width, height, index, time);
     showMessage(reply);
@@ -157,7 +159,6 @@ $('download').addEventListener('click', async () => {
   setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 });
 
-// For scripts and tests driving the page.
 // A script from a file or a link replaces the editor's and runs nothing: the
 // user reads it first, then presses Run (or edits it, with "run as I type").
 function showScript(text, note) {
@@ -251,6 +252,7 @@ async function openSharedScript() {
 }
 window.addEventListener('hashchange', () => openSharedScript());
 
+// For scripts and tests driving the page.
 window.playground = {
   load: async (bytes) => {
     const result = await loadStill(bytes ? new Uint8Array(bytes).slice().buffer : null, bytes ? 'loaded file' : 'test card');
