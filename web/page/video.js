@@ -1,7 +1,7 @@
 // A video file played by the browser's own decoder. Each frame it presents is
 // handed to the worker as a VideoFrame (no copy on this thread; the worker
-// draws and reads it once), or, in a browser without VideoFrame, copied off a
-// canvas; a frame that arrives while the script is still busy with the
+// has it converted into the engine's memory), or, in a browser without
+// VideoFrame, copied off a canvas; a frame that arrives while the script is still busy with the
 // previous one is skipped and counted. frame.index counts the frames handed
 // to the script, frame.time is the video's time.
 

@@ -49,28 +49,51 @@ function load(message) {
   return { input, transfer: [input.rgba.buffer] };
 }
 
-// A video frame becomes the input: a VideoFrame handed over by the page (drawn
-// here, at the size the page asks, and read back once), or R, G, B, A bytes
-// from the page's canvas where the browser has no VideoFrame. Returns the
-// picture as R, G, B, A for the page's "before", or null.
+// A video frame becomes the input: a VideoFrame handed over by the page, or
+// R, G, B, A bytes from the page's canvas where the browser has no VideoFrame.
+// A frame at the size the page asks is converted to R, G, B, A straight into
+// the input by the browser; one to be scaled (or a browser that cannot convert
+// on copy) is drawn here and read back. Returns the picture as R, G, B, A for
+// the page's "before", or null.
 let frameCanvas = null;
-function setFrame(message) {
-  const { width, height } = message;
-  let rgba;
-  if (message.frame) {
-    if (!frameCanvas || frameCanvas.width !== width || frameCanvas.height !== height) {
-      frameCanvas = new OffscreenCanvas(width, height);
-    }
-    const context = frameCanvas.getContext('2d', { willReadFrequently: true });
-    context.drawImage(message.frame, 0, 0, width, height);
-    message.frame.close();
-    rgba = context.getImageData(0, 0, width, height).data;
-  } else {
-    rgba = new Uint8ClampedArray(message.rgba);
+let copyConverts = true;
+
+function drawnFrame(frame, width, height) {
+  if (!frameCanvas || frameCanvas.width !== width || frameCanvas.height !== height) {
+    frameCanvas = new OffscreenCanvas(width, height);
   }
+  const context = frameCanvas.getContext('2d', { willReadFrequently: true });
+  context.drawImage(frame, 0, 0, width, height);
+  return context.getImageData(0, 0, width, height).data;
+}
+
+async function setFrame(message) {
+  const { width, height, frame } = message;
+  const bytes = width * height * 4;
   const pointer = engine._pgInputBuffer(width, height);
-  if (!pointer) return null;
-  engine.HEAPU8.set(rgba, pointer);
+  if (!pointer) {
+    if (frame) frame.close();
+    return null;
+  }
+  let rgba = null;
+  try {
+    const exact = frame && frame.displayWidth === width && frame.displayHeight === height &&
+      frame.visibleRect && frame.visibleRect.width === width && frame.visibleRect.height === height;
+    if (exact && copyConverts) {
+      try {
+        await frame.copyTo(engine.HEAPU8.subarray(pointer, pointer + bytes), { format: 'RGBA', colorSpace: 'srgb' });
+        rgba = new Uint8ClampedArray(engine.HEAPU8.slice(pointer, pointer + bytes).buffer);
+      } catch (error) {
+        copyConverts = false;
+      }
+    }
+    if (!rgba) {
+      rgba = frame ? drawnFrame(frame, width, height) : new Uint8ClampedArray(message.rgba);
+      engine.HEAPU8.set(rgba, pointer);
+    }
+  } finally {
+    if (frame) frame.close();
+  }
   engine._pgInputFromRgba();
   return { width, height, rgba };
 }
@@ -79,9 +102,9 @@ const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
 const pastTheFrame = 'a filter ran past the end of the frame (a width or height larger than the frame ' +
   'it was given, e.g. frame.row(y) with too many rows); the engine was restarted and its state cleared';
 
-function run(message) {
+async function run(message) {
   const isFrame = Boolean(message.rgba || message.frame);
-  const input = isFrame ? setFrame(message) : null;
+  const input = isFrame ? await setFrame(message) : null;
   if (isFrame && !input) return { error: hostError() };
   const ran = runScript(message);
   if (!input) return ran;
@@ -125,8 +148,8 @@ const handlers = { load, run, png, ping: () => ({ engine: build.name }) };
 
 self.onmessage = (event) => {
   const message = event.data;
-  started.then(() => {
-    const reply = handlers[message.type](message);
+  started.then(async () => {
+    const reply = await handlers[message.type](message);
     const transfer = reply.transfer || [];
     delete reply.transfer;
     reply.id = message.id;
