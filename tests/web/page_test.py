@@ -222,6 +222,17 @@ try:
         worst = re.search(r"PSNR .* min:([\d.]+|inf)", psnr)
         worst = float(worst[1]) if worst else 0.0
         check(worst >= 35, "export against the runner: the worst frame at %.1f dB" % worst)
+
+    # Cancel, pressed as soon as it shows: no file, the bar gone.
+    cancelled = driver.execute_async_script("""
+        const done = arguments[0];
+        const bar = document.getElementById('exportProgress');
+        const cancel = document.getElementById('exportCancel');
+        const exported = window.playground.exportVideo();
+        const watch = setInterval(() => { if (!cancel.hidden) { clearInterval(watch); cancel.click(); } }, 5);
+        exported.then((result) => { clearInterval(watch); done([result === null ? null : 'a file', bar.hidden]); },
+                      (error) => { clearInterval(watch); done(['error ' + error, bar.hidden]); });""")
+    check(cancelled == [None, True], "cancelling an export: %r" % (cancelled,))
 finally:
     driver.quit()
     server.shutdown()
