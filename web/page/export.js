@@ -10,16 +10,17 @@ import {
   Quality, VideoSample, WebMOutputFormat,
 } from 'mediabunny';
 
-const soundReasons = {
-  no_encodable_target_codec: 'its codec cannot go into this file and this browser cannot encode one that can',
-  undecodable_source_codec: 'this browser cannot decode it',
+// Why a track cannot go into the file, as mediabunny reports it.
+const trackReasons = {
+  no_encodable_target_codec: 'no codec this browser can encode goes into this kind of file',
+  undecodable_source_codec: 'this browser cannot decode its codec',
   unknown_source_codec: 'its codec is unknown',
 };
 
 // size(width, height) gives the size frames are run at (the preview's);
 // runFrame(videoFrame, width, height, index, time) runs the script and
 // resolves to the worker's reply. onProgress(share 0..1, seconds left or null).
-// Resolves to { blob, name, notes } or null when cancelled; `cancel` in the
+// Resolves to { blob, name, frames, notes } or null when cancelled; `cancel` in the
 // returned handle stops it.
 export function exportVideo(file, { size, runFrame, onProgress }) {
   let conversion = null;
@@ -67,10 +68,14 @@ export function exportVideo(file, { size, runFrame, onProgress }) {
       },
       audio: { codec: mp4 ? 'aac' : 'opus' },
     });
+    const videoReasons = [];
     for (const { track: dropped, reason } of conversion.discardedTracks) {
-      if (dropped.isAudioTrack()) notes.push(`the sound is left out: ${soundReasons[reason] || reason}`);
+      if (dropped.isAudioTrack()) notes.push(`the sound is left out (${trackReasons[reason] || reason})`);
+      else if (dropped.isVideoTrack()) videoReasons.push(trackReasons[reason] || reason);
     }
-    if (!conversion.isValid) throw new Error(`${file.name} cannot be exported: ${notes.join('; ') || 'no video to encode'}`);
+    if (!conversion.isValid) {
+      throw new Error(`${file.name} cannot be exported (${videoReasons.join('; ') || 'no video to encode'})`);
+    }
     const started = performance.now();
     conversion.onProgress = (share) => {
       const elapsed = (performance.now() - started) / 1000;

@@ -8,10 +8,12 @@
 const maxPixels = 4096 * 2048;
 
 // The size a video is previewed (and exported) at: its own, or scaled down to
-// the page's pixel limit.
+// the page's pixel limit, to even sizes there (video encoders want them).
 export function previewSize(width, height) {
-  const scale = Math.min(1, Math.sqrt(maxPixels / (width * height)));
-  return { width: Math.max(1, Math.floor(width * scale)), height: Math.max(1, Math.floor(height * scale)) };
+  if (width * height <= maxPixels) return { width, height };
+  const scale = Math.sqrt(maxPixels / (width * height));
+  const even = (size) => Math.max(2, 2 * Math.floor(size * scale / 2));
+  return { width: even(width), height: even(height) };
 }
 
 export class VideoInput {
