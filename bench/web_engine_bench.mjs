@@ -57,7 +57,8 @@ async function timeEngine(engineJs) {
   };
   // A curve for the table-driven filters and a picture in the store, as the
   // native benchmark has them.
-  run('for c = 0, 359 do pelx04.mirtCVSave(c, (c * 7) % 61 - 30, 0) end pelx04.mirtMixPict0(frame.data, frame.width, frame.height)');
+  run('for c = 0, 359 do pelx04.mirtCVSave(c, (c * 7) % 61 - 30, 0) end ' +
+    'pelx04.mirtMixPict0(frame.data, frame.width, frame.height)');
   const empty = () => run('local f = frame');
   const times = {};
   for (const [label, name, rest] of cases.filter(([label]) => only.test(label))) {
@@ -75,4 +76,6 @@ const results = [];
 for (const engineJs of engines) results.push(await timeEngine(engineJs));
 console.log(`| function | ${engines.map((e) => e.replace(/.*\//, '')).join(' ms | ')} ms |`);
 console.log(`|---|${engines.map(() => '---:').join('|')}|`);
-for (const [label] of cases.filter(([l]) => only.test(l))) console.log(`| ${label} | ${results.map((r) => r[label].toFixed(3)).join(' | ')} |`);
+for (const [label] of cases.filter(([l]) => only.test(l))) {
+  console.log(`| ${label} | ${results.map((r) => r[label].toFixed(3)).join(' | ')} |`);
+}

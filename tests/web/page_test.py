@@ -180,7 +180,8 @@ try:
     subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2",
                     "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p",
                     "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-                    "-color_range", "tv", "-c:a", "aac", "-shortest", clip], check=True, capture_output=True, timeout=120)
+                    "-color_range", "tv", "-c:a", "aac", "-shortest", clip],
+                   check=True, capture_output=True, timeout=120)
     export_script = os.path.join(out, "export.lua")
     with open(export_script, "w") as file:
         file.write("pelx04.mirtHSV(frame.data, frame.width, frame.height, frame.index * 7, 20, 0)\n"
@@ -217,7 +218,8 @@ try:
                                   page_video], check=True, capture_output=True, timeout=60).stdout.decode().split()
         check(streams == ["h264", "aac"] or streams == ["aac", "h264"], "export streams: %s" % streams)
         psnr = subprocess.run(["ffmpeg", "-v", "info", "-i", page_video, "-i", native_video, "-lavfi",
-                               "[0:v]format=gbrp[a];[1:v]format=gbrp[b];[a][b]psnr", "-f", "null", "-"], capture_output=True, timeout=120).stderr.decode()
+                               "[0:v]format=gbrp[a];[1:v]format=gbrp[b];[a][b]psnr", "-f", "null", "-"],
+                              capture_output=True, timeout=120).stderr.decode()
         # The worst frame's PSNR, over R, G and B.
         worst = re.search(r"PSNR .* min:([\d.]+|inf)", psnr)
         worst = float(worst[1]) if worst else 0.0

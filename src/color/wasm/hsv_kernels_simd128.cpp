@@ -114,8 +114,9 @@ std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKerne
         v128_t hue;
         if (k.roundedHue) {
             const auto rounded = [&k](v128_t c) {
-                return wasm_i32x4_make(k.channel[wasm_i32x4_extract_lane(c, 0)], k.channel[wasm_i32x4_extract_lane(c, 1)],
-                                       k.channel[wasm_i32x4_extract_lane(c, 2)], k.channel[wasm_i32x4_extract_lane(c, 3)]);
+                return wasm_i32x4_make(
+                    k.channel[wasm_i32x4_extract_lane(c, 0)], k.channel[wasm_i32x4_extract_lane(c, 1)],
+                    k.channel[wasm_i32x4_extract_lane(c, 2)], k.channel[wasm_i32x4_extract_lane(c, 3)]);
             };
             hue = hueOf(rounded(r), rounded(g), rounded(b));
         } else {
@@ -126,8 +127,10 @@ std::uint32_t hsvPass(unsigned char* pixels, std::uint32_t count, const HsvKerne
         const v128_t denominator = wasm_i32x4_max(top, splat(1));
         const v128_t low = wasm_f64x2_div(wasm_f64x2_convert_low_i32x4(numerator),
                                           wasm_f64x2_convert_low_i32x4(denominator));
-        const v128_t high = wasm_f64x2_div(wasm_f64x2_convert_low_i32x4(wasm_i32x4_shuffle(numerator, numerator, 2, 3, 2, 3)),
-                                           wasm_f64x2_convert_low_i32x4(wasm_i32x4_shuffle(denominator, denominator, 2, 3, 2, 3)));
+        const v128_t upperNumerator = wasm_i32x4_shuffle(numerator, numerator, 2, 3, 2, 3);
+        const v128_t upperDenominator = wasm_i32x4_shuffle(denominator, denominator, 2, 3, 2, 3);
+        const v128_t high = wasm_f64x2_div(wasm_f64x2_convert_low_i32x4(upperNumerator),
+                                           wasm_f64x2_convert_low_i32x4(upperDenominator));
         const v128_t s01 = wasm_f64x2_mul(changedSaturation<rule>(low, k), scale);
         const v128_t s23 = wasm_f64x2_mul(changedSaturation<rule>(high, k), scale);
 
