@@ -10,6 +10,10 @@ if [ -n "$found" ] && [ -f "$found/lua.c" ]; then echo "$found"; exit 0; fi
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+# Other checkouts may be installing at the same time: take scripts/deps.sh's
+# lock, and let apt wait for its own.
+exec 9>"${TMPDIR:-/tmp}/pelx04-deps.lock"
+flock 9
 if ! apt-get source --print-uris lua5.1 >/dev/null 2>&1; then
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   echo "adding deb-src entries for $codename" >&2
@@ -17,7 +21,7 @@ if ! apt-get source --print-uris lua5.1 >/dev/null 2>&1; then
     "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: $codename $codename-updates" \
     "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
     $sudo tee /etc/apt/sources.list.d/pelx04-deb-src.sources >/dev/null
-  $sudo apt-get update -qq
+  $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
 fi
 rm -rf "$dir" && mkdir -p "$dir"
 (cd "$dir" && apt-get source -qq lua5.1 >/dev/null 2>&1) || { echo "apt-get source lua5.1 failed" >&2; exit 1; }

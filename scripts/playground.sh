@@ -31,12 +31,18 @@ cp "$luasrc/lua.h" "$luasrc/luaconf.h" "$luasrc/lualib.h" "$luasrc/lauxlib.h" "$
 # Debian's luaconf.h names the multiarch folder of C modules; the page loads none.
 echo '#define DEB_HOST_MULTIARCH "wasm32-emscripten"' >"$include/lua5.1-deb-multiarch.h"
 
-echo "-- building the WebAssembly module" >&2
-emcmake cmake -S . -B "$work/wasm" -DCMAKE_BUILD_TYPE=Release -DPELX04_BUILD_TESTS=OFF \
-  -DPELX04_BUILD_TOOLS=OFF -DLUA_INCLUDE_DIR="$include" -DPELX04_LUA_SOURCE_DIR="$luasrc" >"$work/wasm-configure.log" 2>&1 ||
-  { tail -n 30 "$work/wasm-configure.log" >&2; exit 1; }
-cmake --build "$work/wasm" -j2 --target pelx04_web >"$work/wasm-build.log" 2>&1 ||
-  { tail -n 40 "$work/wasm-build.log" >&2; exit 1; }
+# Two engines: scalar (build-web/wasm) for any browser, and one with 128-bit
+# vectors (build-web/wasm-simd) that the page loads where the browser has them.
+build_engine() { # FOLDER VECTORS
+  echo "-- building the WebAssembly engine in $1" >&2
+  emcmake cmake -S . -B "$work/$1" -DCMAKE_BUILD_TYPE=Release -DPELX04_BUILD_TESTS=OFF -DPELX04_BUILD_TOOLS=OFF \
+    -DPELX04_WASM_SIMD128="$2" -DLUA_INCLUDE_DIR="$include" -DPELX04_LUA_SOURCE_DIR="$luasrc" \
+    >"$work/$1-configure.log" 2>&1 || { tail -n 30 "$work/$1-configure.log" >&2; exit 1; }
+  cmake --build "$work/$1" -j2 --target pelx04_web >"$work/$1-build.log" 2>&1 ||
+    { tail -n 40 "$work/$1-build.log" >&2; exit 1; }
+}
+build_engine wasm OFF
+build_engine wasm-simd ON
 
 echo "-- bundling the page" >&2
 npmdir="$work/npm"
@@ -49,7 +55,8 @@ fi
 rm -rf "$site.new"
 mkdir -p "$site.new"
 NODE_PATH="$npmdir/node_modules" node web/build/bundle.mjs "$root" "$npmdir/node_modules" "$site.new" >&2
-cp "$work/wasm/wasm/pelx04.js" "$work/wasm/wasm/pelx04.wasm" "$site.new/"
+cp "$work/wasm/wasm/pelx04.js" "$work/wasm/wasm/pelx04.wasm" "$work/wasm-simd/wasm/pelx04-simd.js" \
+  "$work/wasm-simd/wasm/pelx04-simd.wasm" "$site.new/"
 rm -rf "$site"
 mv "$site.new" "$site"
 echo "$site"

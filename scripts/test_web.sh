@@ -1,6 +1,7 @@
 #!/bin/sh
-# The playground page: builds it (scripts/playground.sh), then checks the
-# WebAssembly engine word for word against the native frame runner under Node
+# The playground page: builds it (scripts/playground.sh), then runs the
+# fast-path exactness tests on the vector engine's kernels under Node, checks
+# both WebAssembly engines word for word against the native frame runner
 # (tests/web/exactness_test.mjs) and drives the real page in headless Chromium
 # (tests/web/page_test.py). The runner comes from build/ (scripts/test.sh's
 # first stage builds it), or is built there. Test output and the page's
@@ -15,7 +16,7 @@ result() {
   if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
 }
 
-scripts/deps.sh build video web
+scripts/deps.sh build test video web
 scripts/playground.sh >/dev/null
 runner="$root/build/bin/pelx04-run"
 if [ ! -x "$runner" ]; then
@@ -26,10 +27,22 @@ fi
 rm -rf "$out"
 mkdir -p "$out"
 
+# The vector engine's kernels against the literal passes, as the native
+# fast paths are tested (tests/unit/fast_path_*_test.cpp, built for WebAssembly).
+echo "-- building the fast-path tests for WebAssembly" >&2
 rc=0
-timeout 300 node --no-experimental-fetch tests/web/exactness_test.mjs "$root/build-web/site/pelx04.js" "$runner" \
-  "$out/exactness" || rc=$?
-result $rc "WebAssembly against the native runner"
+NODE_PATH=/usr/share/nodejs cmake --build build-web/wasm-simd -j2 --target pelx04_wasm_fast_path_tests \
+  >"$root/build-web/wasm-tests-build.log" 2>&1 || { rc=$?; tail -n 30 "$root/build-web/wasm-tests-build.log"; }
+[ $rc -eq 0 ] && { timeout 400 node --no-experimental-fetch build-web/wasm-simd/wasm/pelx04_wasm_fast_path_tests.js \
+  --gtest_brief=1 >"$out/fast_path.log" 2>&1 || { rc=$?; grep -v '^var Module' "$out/fast_path.log" | tail -n 30; }; }
+result $rc "the vector engine's fast paths against the literal passes"
+
+for engine in pelx04 pelx04-simd; do
+  rc=0
+  timeout 300 node --no-experimental-fetch tests/web/exactness_test.mjs "$root/build-web/site/$engine.js" "$runner" \
+    "$out/exactness-$engine" || rc=$?
+  result $rc "WebAssembly ($engine.js) against the native runner"
+done
 
 rc=0
 timeout 300 /usr/bin/python3 tests/web/page_test.py "$root/build-web/site" "$runner" "$out/page" || rc=$?

@@ -104,9 +104,14 @@ std::uint32_t hsvAvx2(unsigned char* pixels, std::uint32_t count, const HsvKerne
 std::uint32_t hsvAvx512(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
 }  // namespace x86
 
+namespace wasm {
+// WebAssembly with 128-bit vectors (four pixels a step).
+std::uint32_t hsvSimd128(unsigned char* pixels, std::uint32_t count, const HsvKernel& k);
+}  // namespace wasm
+
 inline HsvKernelFn pickHsvKernel() {
-    return pickKernel<HsvKernelFn>(&hsvPortable, PELX04_X86_KERNEL(x86::hsvSse2), PELX04_X86_KERNEL(x86::hsvAvx2),
-                                   PELX04_X86_KERNEL(x86::hsvAvx512));
+    return pickKernel<HsvKernelFn>(&hsvPortable, PELX04_SIMD128_KERNEL(x86::hsvSse2, wasm::hsvSimd128),
+                                   PELX04_X86_KERNEL(x86::hsvAvx2), PELX04_X86_KERNEL(x86::hsvAvx512));
 }
 
 // Runs the kernel for the CPU level and finishes the tail with the literal rule.

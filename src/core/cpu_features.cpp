@@ -15,6 +15,9 @@ CpuLevel askCpu() {
     }
     if (__builtin_cpu_supports("avx2")) return CpuLevel::avx2;
     return CpuLevel::sse2;
+#elif PELX04_WASM_SIMD
+    // The module validated in this browser, so its vectors are there.
+    return CpuLevel::sse2;
 #else
     return CpuLevel::portable;
 #endif
@@ -41,7 +44,7 @@ void limitCpuLevel(CpuLevel level) { levelCap = level; }
 const char* cpuLevelName(CpuLevel level) {
     switch (level) {
         case CpuLevel::portable: return "portable";
-        case CpuLevel::sse2: return "sse2";
+        case CpuLevel::sse2: return PELX04_WASM_SIMD ? "simd128" : "sse2";
         case CpuLevel::avx2: return "avx2";
         case CpuLevel::avx512: return "avx512";
     }

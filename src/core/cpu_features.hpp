@@ -3,6 +3,11 @@
 // with their own flags, and are chosen here at run time from what the CPU
 // reports. Only GCC and Clang on x86 build those files: everything else runs
 // the portable kernels.
+//
+// WebAssembly has no run-time choice inside a module: a browser refuses a whole
+// module with vector instructions it lacks. The page therefore loads one of
+// two builds, chosen when it starts: the portable one, or one compiled with
+// -msimd128, whose 128-bit level plays the part of SSE2 (see PELX04_WASM_SIMD).
 #pragma once
 
 // A build may define PELX04_X86=0 to try the portable configuration on x86.
@@ -12,6 +17,17 @@
 #else
 #define PELX04_X86 0
 #endif
+#endif
+
+// A WebAssembly build with 128-bit vectors. Its level is CpuLevel::sse2: the
+// SSE2 kernel files build there through Emscripten's translation of the SSE2
+// intrinsics (the build gives them -msse2), and a kernel whose translation is
+// slow has a WebAssembly twin in src/<part>/wasm/<name>_simd128.cpp that
+// takes its place (PELX04_SIMD128_KERNEL).
+#if defined(__EMSCRIPTEN__) && defined(__wasm_simd128__)
+#define PELX04_WASM_SIMD 1
+#else
+#define PELX04_WASM_SIMD 0
 #endif
 
 namespace pelx04 {
@@ -66,4 +82,23 @@ inline Kernel pickKernel(Kernel portable, Kernel sse2, Kernel avx2, Kernel avx51
 #define PELX04_X86_KERNEL(name) (&name)
 #else
 #define PELX04_X86_KERNEL(name) nullptr
+#endif
+
+// The 128-bit slot of a dispatch: the SSE2 kernel on x86, and in a WebAssembly
+// build with vectors the SSE2 kernel as Emscripten translates it
+// (PELX04_SSE2_KERNEL) or the kernel written for WebAssembly
+// (PELX04_SIMD128_KERNEL). A file of SSE2 kernels guards its body with
+// #if PELX04_SSE2; one of WebAssembly kernels with #if PELX04_WASM_SIMD.
+#define PELX04_SSE2 (PELX04_X86 || PELX04_WASM_SIMD)
+#if PELX04_X86 || PELX04_WASM_SIMD
+#define PELX04_SSE2_KERNEL(name) (&name)
+#else
+#define PELX04_SSE2_KERNEL(name) nullptr
+#endif
+#if PELX04_X86
+#define PELX04_SIMD128_KERNEL(sse2Name, wasmName) (&sse2Name)
+#elif PELX04_WASM_SIMD
+#define PELX04_SIMD128_KERNEL(sse2Name, wasmName) (&wasmName)
+#else
+#define PELX04_SIMD128_KERNEL(sse2Name, wasmName) nullptr
 #endif

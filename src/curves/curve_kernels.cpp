@@ -79,7 +79,7 @@ void countHistogramFast(const unsigned char* pixels, std::uint32_t count, const 
         return;
     }
     const HistogramEntriesFn entriesOf =
-        pickKernel<HistogramEntriesFn>(&histogramEntriesPortable, PELX04_X86_KERNEL(x86::histogramEntriesSse2),
+        pickKernel<HistogramEntriesFn>(&histogramEntriesPortable, PELX04_SSE2_KERNEL(x86::histogramEntriesSse2),
                                        PELX04_X86_KERNEL(x86::histogramEntriesAvx2));
     // Each sub-count sees at most a 32-bit pixel count (sub[0] takes whole runs).
     constexpr int ways = 4;

@@ -169,4 +169,9 @@ std::uint32_t greyAvx512(unsigned char* pixels, std::uint32_t count, const GreyK
 std::uint32_t alphaBySumAvx512(unsigned char* pixels, std::uint32_t count, const AlphaBySum& a);
 }  // namespace x86
 
+namespace wasm {
+// WebAssembly with 128-bit vectors (four pixels a step).
+std::uint32_t swapSimd128(unsigned char* pixels, std::uint32_t count, const SwapKernel& k);
+}  // namespace wasm
+
 }  // namespace pelx04

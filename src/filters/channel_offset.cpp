@@ -17,7 +17,7 @@ void applyChannelOffset(unsigned char* pixels, std::uint32_t count, const Channe
     setByteOffset(o, 1, p.green);
     setByteOffset(o, 2, p.red);
     setByteOffset(o, 3, p.alpha);
-    const std::uint32_t done = pickKernel<OffsetKernelFn>(&offsetPortable, PELX04_X86_KERNEL(x86::offsetSse2),
+    const std::uint32_t done = pickKernel<OffsetKernelFn>(&offsetPortable, PELX04_SSE2_KERNEL(x86::offsetSse2),
                                                           PELX04_X86_KERNEL(x86::offsetAvx2))(pixels, count, o);
     applyChannelOffsetReference(pixels + std::size_t{done} * 4u, count - done, p);
 }

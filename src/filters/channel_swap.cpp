@@ -23,7 +23,8 @@ void applyChannelSwap(unsigned char* pixels, std::uint32_t count, const ChannelS
         const std::uint32_t source = (probe >> (8 * out)) & 0xFFu;
         k.sourceOf[out] = static_cast<std::uint8_t>(source == 0 ? 0xFF : source - 1);
     }
-    const std::uint32_t done = pickKernel<SwapKernelFn>(&swapPortable, PELX04_X86_KERNEL(x86::swapSse2),
+    const std::uint32_t done = pickKernel<SwapKernelFn>(&swapPortable,
+                                                        PELX04_SIMD128_KERNEL(x86::swapSse2, wasm::swapSimd128),
                                                         PELX04_X86_KERNEL(x86::swapAvx2))(pixels, count, k);
     applyChannelSwapReference(pixels + std::size_t{done} * 4u, count - done, p);
 }

@@ -17,7 +17,7 @@ void applyGradation(unsigned char* pixels, std::uint32_t count, const GradationP
     setBand(k, 1, p.divisor, p.green);
     setBand(k, 2, p.divisor, p.red);
     setBand(k, 3, 1, 1);
-    const std::uint32_t done = pickKernel<BandKernelFn>(&bandPortable, PELX04_X86_KERNEL(x86::bandSse2),
+    const std::uint32_t done = pickKernel<BandKernelFn>(&bandPortable, PELX04_SSE2_KERNEL(x86::bandSse2),
                                                         PELX04_X86_KERNEL(x86::bandAvx2))(pixels, count, k);
     applyGradationReference(pixels + std::size_t{done} * 4u, count - done, p);
 }

@@ -36,7 +36,7 @@ void applyPosterize(unsigned char* pixels, std::uint32_t count, const PosterizeP
         }
         const std::int64_t size = p.greyStep < 0 ? -std::int64_t{p.greyStep} : std::int64_t{p.greyStep};
         k.step = static_cast<std::int32_t>(size > 511 ? 511 : size);
-        done = pickKernel<GreyStepsKernelFn>(&greyStepsPortable, PELX04_X86_KERNEL(x86::greyStepsSse2),
+        done = pickKernel<GreyStepsKernelFn>(&greyStepsPortable, PELX04_SSE2_KERNEL(x86::greyStepsSse2),
                                              PELX04_X86_KERNEL(x86::greyStepsAvx2))(pixels, count, k);
     } else {
         BandKernel k;
@@ -44,7 +44,7 @@ void applyPosterize(unsigned char* pixels, std::uint32_t count, const PosterizeP
         setStep(k, 1, p.green);
         setStep(k, 2, p.red);
         setBand(k, 3, 1, 1);
-        done = pickKernel<BandKernelFn>(&bandPortable, PELX04_X86_KERNEL(x86::bandSse2),
+        done = pickKernel<BandKernelFn>(&bandPortable, PELX04_SSE2_KERNEL(x86::bandSse2),
                                         PELX04_X86_KERNEL(x86::bandAvx2))(pixels, count, k);
     }
     applyPosterizeReference(pixels + std::size_t{done} * 4u, count - done, p);

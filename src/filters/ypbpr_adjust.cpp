@@ -19,7 +19,7 @@ std::uint32_t ypbprPortable(unsigned char*, std::uint32_t, const YPbPrKernel&) {
 void applyYPbPrAdjust(unsigned char* pixels, std::uint32_t count, const YPbPrAdjustParams& p) {
     const std::int32_t alpha = p.alpha < -256 ? -256 : (p.alpha > 256 ? 256 : p.alpha);
     const YPbPrKernel k{static_cast<double>(p.luma), static_cast<double>(p.pb), static_cast<double>(p.pr), alpha};
-    const std::uint32_t done = pickKernel<YPbPrKernelFn>(&ypbprPortable, PELX04_X86_KERNEL(x86::ypbprSse2),
+    const std::uint32_t done = pickKernel<YPbPrKernelFn>(&ypbprPortable, PELX04_SSE2_KERNEL(x86::ypbprSse2),
                                                          PELX04_X86_KERNEL(x86::ypbprAvx2))(pixels, count, k);
     applyYPbPrAdjustReference(pixels + std::size_t{done} * 4u, count - done, p);
 }

@@ -189,6 +189,8 @@ TEST(CpuFeatures, LimitLowersAndLifts) {
     EXPECT_EQ(cpuLevel(), top);
 #if PELX04_X86
     EXPECT_GE(top, CpuLevel::sse2);
+#elif PELX04_WASM_SIMD
+    EXPECT_EQ(top, CpuLevel::sse2);
 #else
     EXPECT_EQ(top, CpuLevel::portable);
 #endif

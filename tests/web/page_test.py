@@ -10,6 +10,7 @@ import functools
 import http.server
 import os
 import random
+import re
 import struct
 import subprocess
 import sys
@@ -84,16 +85,25 @@ server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Qui
 threading.Thread(target=server.serve_forever, daemon=True).start()
 address = "http://127.0.0.1:%d/" % server.server_address[1]
 
-options = webdriver.ChromeOptions()
-options.binary_location = "/usr/bin/chromium"
-for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1600,900",
-                 "--disable-gpu", "--no-first-run"]:
-    options.add_argument(argument)
-driver = webdriver.Chrome(service=Service(executable_path="/usr/bin/chromedriver"), options=options)
-driver.set_script_timeout(60)
+
+def open_browser(url):
+    """A fresh browser (its own profile) on the page, once the page says it is ready."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1600,900",
+                     "--disable-gpu", "--no-first-run"]:
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service(executable_path="/usr/bin/chromedriver"), options=options)
+    browser.set_script_timeout(60)
+    browser.get(url)
+    WebDriverWait(browser, 60).until(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"))
+    return browser
+
+
+driver = open_browser(address)
 try:
-    driver.get(address)
-    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"))
+    check(driver.execute_script("return window.playground.state().engine") == "simd128",
+          "Chromium gets the vector engine")
 
     # An example on the test card, as the page starts.
     sepia = os.path.join(root, "examples", "sepia.lua")
@@ -138,6 +148,93 @@ try:
         "const line = document.querySelector('.cm-error-line'); return line && line.textContent;")
     shown = driver.execute_script("return document.getElementById('message').textContent;")
     check(marked == "b.x = a" and shown.startswith("script:3:"), "error marked: %r, shown: %r" % (marked, shown))
+
+    # Share: the link holds the script; a fresh browser opening it (here with
+    # the scalar engine forced) shows the script and runs nothing until Run.
+    shared_path = os.path.join(out, "shared.lua")
+    shared = "-- shared ünïcode\npelx04.mirtHSV(frame.data, frame.width, frame.height, 200, -20, 10)\n" * 40
+    with open(shared_path, "w") as file:
+        file.write(shared)
+    run(driver, shared)
+    driver.find_element(By.ID, "share").click()
+    WebDriverWait(driver, 10).until(lambda d: "#script=" in d.current_url)
+    link = driver.current_url.replace(address, address + "?engine=scalar", 1)
+    fresh = open_browser(link)
+    try:
+        state = fresh.execute_script("return window.playground.state()")
+        check(state["text"] == shared and state["runs"] == 0 and state["engine"] == "scalar",
+              "a shared link shows its script and runs nothing: %r" % {**state, "text": state["text"][:40]})
+        fresh.find_element(By.ID, "run").click()
+        WebDriverWait(fresh, 60).until(lambda d: d.execute_script(
+            "return !document.getElementById('run').disabled && window.playground.state().runs === 1"))
+        check(page_result(fresh, "shared-scalar") == native_result(shared_path, None, "shared-scalar"),
+              "the shared script on the scalar engine: page and runner differ")
+    finally:
+        fresh.quit()
+
+    # Export: a short MP4 with sound, every frame through a script that reads
+    # frame.index, against the runner's output for the same script, compared
+    # in RGB (the browser writes full-range YUV, the runner limited). The clip
+    # names its colour matrix, so that the browser and FFmpeg decode it alike.
+    clip = os.path.join(out, "clip.mp4")
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2",
+                    "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                    "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
+                    "-color_range", "tv", "-c:a", "aac", "-shortest", clip],
+                   check=True, capture_output=True, timeout=120)
+    export_script = os.path.join(out, "export.lua")
+    with open(export_script, "w") as file:
+        file.write("pelx04.mirtHSV(frame.data, frame.width, frame.height, frame.index * 7, 20, 0)\n"
+                   "pelx04.mirtRGB(frame.row(0), frame.width, 40, frame.index * 5, 0, 0, 0)\n")
+    with open(export_script) as file:
+        run(driver, file.read())
+    driver.find_element(By.ID, "file").send_keys(os.path.abspath(clip))
+    WebDriverWait(driver, 30).until(lambda d: d.execute_script("return window.playground.state().video.handed > 0"))
+    driver.set_script_timeout(240)
+    exported = driver.execute_async_script(
+        "window.playground.exportVideo().then(arguments[0], (e) => arguments[0]({ error: String(e) }));")
+    check(exported and "base64" in exported, "export: %r" % (exported if not exported or "base64" not in exported
+                                                          else exported["notes"]))
+    if exported and "base64" in exported:
+        page_video = os.path.join(out, "export-page.mp4")
+        with open(page_video, "wb") as file:
+            file.write(base64.b64decode(exported["base64"]))
+        native_video = os.path.join(out, "export-native.mp4")
+        subprocess.run([runner, export_script, clip, "-o", native_video, "--quiet"], check=True,
+                       capture_output=True, timeout=120)
+
+        def probe(path, entries):
+            return subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                   entries, "-of", "csv=p=0", path], check=True, capture_output=True,
+                                  timeout=60).stdout.decode().split()
+
+        frames_in, frames_out = probe(clip, "stream=nb_read_frames"), probe(page_video, "stream=nb_read_frames")
+        check(frames_in == frames_out, "export frame count: %s in, %s out" % (frames_in, frames_out))
+        duration_in = float(probe(clip, "format=duration")[0])
+        duration_out = float(probe(page_video, "format=duration")[0])
+        check(abs(duration_in - duration_out) <= 1 / 25 + 1e-6,
+              "export duration: %.3f s in, %.3f s out" % (duration_in, duration_out))
+        streams = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                                  page_video], check=True, capture_output=True, timeout=60).stdout.decode().split()
+        check(streams == ["h264", "aac"] or streams == ["aac", "h264"], "export streams: %s" % streams)
+        psnr = subprocess.run(["ffmpeg", "-v", "info", "-i", page_video, "-i", native_video, "-lavfi",
+                               "[0:v]format=gbrp[a];[1:v]format=gbrp[b];[a][b]psnr", "-f", "null", "-"],
+                              capture_output=True, timeout=120).stderr.decode()
+        # The worst frame's PSNR, over R, G and B.
+        worst = re.search(r"PSNR .* min:([\d.]+|inf)", psnr)
+        worst = float(worst[1]) if worst else 0.0
+        check(worst >= 35, "export against the runner: the worst frame at %.1f dB" % worst)
+
+    # Cancel, pressed as soon as it shows: no file, the bar gone.
+    cancelled = driver.execute_async_script("""
+        const done = arguments[0];
+        const bar = document.getElementById('exportProgress');
+        const cancel = document.getElementById('exportCancel');
+        const exported = window.playground.exportVideo();
+        const watch = setInterval(() => { if (!cancel.hidden) { clearInterval(watch); cancel.click(); } }, 5);
+        exported.then((result) => { clearInterval(watch); done([result === null ? null : 'a file', bar.hidden]); },
+                      (error) => { clearInterval(watch); done(['error ' + error, bar.hidden]); });""")
+    check(cancelled == [None, True], "cancelling an export: %r" % (cancelled,))
 finally:
     driver.quit()
     server.shutdown()

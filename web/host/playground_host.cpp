@@ -52,16 +52,21 @@ bool sizeInput(int width, int height) {
     return input != nullptr;
 }
 
-// R, G, B, A bytes to the frame's B, G, R, A.
+// R, G, B, A bytes to the frame's B, G, R, A, and back (the same swap). In
+// whole words, so that the vector engine's compiler makes one vector pass of
+// it; from and to may be the same buffer.
 void swapRedBlue(const unsigned char* from, unsigned char* to, std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels * 4u; i += 4) {
-        const unsigned char red = from[i];
-        to[i] = from[i + 2];
-        to[i + 1] = from[i + 1];
-        to[i + 2] = red;
-        to[i + 3] = from[i + 3];
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, from + i * 4u, 4);
+        word = (word & 0xFF00FF00u) | ((word >> 16) & 0xFFu) | ((word & 0xFFu) << 16);
+        std::memcpy(to + i * 4u, &word, 4);
     }
 }
+
+// Where pgRgbaOf leaves its copy; kept from call to call.
+unsigned char* rgbaCopy = nullptr;
+std::size_t rgbaCopyBytes = 0;
 
 // stb hands the whole PNG over in one call; a failed copy leaves no PNG.
 void keepPng(void* context, void* data, int size) {
@@ -128,6 +133,27 @@ EMSCRIPTEN_KEEPALIVE unsigned char* pgInputBuffer(int width, int height) {
     }
     result = nullptr;
     return reinterpret_cast<unsigned char*>(input);
+}
+
+// The worker's frame path: a video frame's R, G, B, A bytes, copied straight
+// into pgInputBuffer, become B, G, R, A words in place.
+EMSCRIPTEN_KEEPALIVE void pgInputFromRgba() {
+    swapRedBlue(reinterpret_cast<unsigned char*>(input), reinterpret_cast<unsigned char*>(input),
+                static_cast<std::size_t>(inputWidth) * inputHeight);
+}
+
+// The words at `words` (the input or the result) as R, G, B, A bytes for the
+// page to show, in a buffer the host keeps; null when out of memory.
+EMSCRIPTEN_KEEPALIVE unsigned char* pgRgbaOf(const unsigned char* words, int pixels) {
+    const std::size_t bytes = static_cast<std::size_t>(pixels > 0 ? pixels : 0) * 4u;
+    if (bytes > rgbaCopyBytes) {
+        std::free(rgbaCopy);
+        rgbaCopy = static_cast<unsigned char*>(std::malloc(bytes));
+        rgbaCopyBytes = rgbaCopy != nullptr ? bytes : 0;
+        if (rgbaCopy == nullptr) return nullptr;
+    }
+    swapRedBlue(words, rgbaCopy, bytes / 4u);
+    return rgbaCopy;
 }
 
 EMSCRIPTEN_KEEPALIVE unsigned char* pgInput() { return reinterpret_cast<unsigned char*>(input); }

@@ -21,7 +21,7 @@ export class Engine {
 
   spawn() {
     if (this.worker) this.worker.terminate();
-    this.worker = new Worker('worker.js');
+    this.worker = new Worker('worker.js' + location.search);
     this.worker.onmessage = (event) => this.settle(event.data);
     this.worker.onerror = (event) => this.settle({ fatal: true, error: 'the engine failed: ' + event.message });
   }
@@ -76,9 +76,13 @@ export class Engine {
     return this.request({ type: 'run', script, index, time });
   }
 
-  // A video frame (R, G, B, A) becomes the input and the script runs on it.
-  runFrame(script, rgba, width, height, index, time) {
-    return this.request({ type: 'run', script, rgba: rgba.buffer, width, height, index, time }, [rgba.buffer]);
+  // A video frame becomes the input and the script runs on it: a VideoFrame
+  // (handed over, drawn at width × height by the worker) or R, G, B, A bytes.
+  runFrame(script, picture, width, height, index, time) {
+    const isFrame = typeof VideoFrame !== 'undefined' && picture instanceof VideoFrame;
+    const message = { type: 'run', script, width, height, index, time };
+    if (isFrame) message.frame = picture; else message.rgba = picture.buffer;
+    return this.request(message, [isFrame ? picture : picture.buffer]);
   }
 
   png() {

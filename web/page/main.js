@@ -4,7 +4,10 @@ import examples from 'pelx04-examples';
 import { Engine } from './engine.js';
 import { makeEditor } from './editor.js';
 import { Views } from './views.js';
-import { VideoInput } from './video.js';
+import { VideoInput, previewSize } from './video.js';
+import { exportVideo } from './export.js';
+import { readScriptFile, saveScriptFile, shareScript } from './script_files.js';
+import { sharedScript } from './share.js';
 
 const $ = (id) => document.getElementById(id);
 const engine = new Engine();
@@ -15,6 +18,7 @@ const views = new Views({
 
 const firstExample = examples.find((example) => example.name === 'sepia') || examples[0];
 let lastResult = null;
+let runs = 0; // scripts run since the page opened
 
 function showMessage(reply) {
   const error = reply.error || '';
@@ -29,6 +33,7 @@ function showMessage(reply) {
 // Runs the editor's script on the current still input.
 async function runScript(text = editor.text()) {
   if (video.active) return video.refresh();
+  runs++;
   $('run').disabled = true;
   const reply = await engine.run(text);
   $('run').disabled = false;
@@ -54,6 +59,9 @@ const video = new VideoInput({
   element: $('video'), bar: $('videoBar'), play: $('play'), slider: $('seek'), label: $('frameLabel'),
   skipped: $('skipped'),
   onFrame: async (rgba, width, height, index, time) => {
+    // An export has the engine and its state to itself.
+    if (exporting) return;
+    runs++;
     const reply = await engine.runFrame(editor.text(), rgba, width, height, index, time);
     showMessage(reply);
     if (reply.input) views.setBefore(reply.input);
@@ -151,6 +159,99 @@ $('download').addEventListener('click', async () => {
   setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 });
 
+// A script from a file or a link replaces the editor's and runs nothing: the
+// user reads it first, then presses Run (or edits it, with "run as I type").
+function showScript(text, note) {
+  editor.setText(text);
+  clearTimeout(typingTimer);
+  $('examples').value = '';
+  editor.markLine(0);
+  $('message').hidden = true;
+  $('output').textContent = note;
+}
+
+$('scriptFile').addEventListener('change', async () => {
+  const file = $('scriptFile').files[0];
+  $('scriptFile').value = '';
+  if (!file) return;
+  try {
+    showScript(await readScriptFile(file), `${file.name} opened: press Run to run it`);
+  } catch (error) {
+    showMessage({ error: String(error.message || error) });
+  }
+});
+$('saveScript').addEventListener('click', () => saveScriptFile(editor.text()));
+$('share').addEventListener('click', async () => {
+  const { note } = await shareScript(editor.text());
+  $('output').textContent = note;
+});
+
+// Export: the engine starts from a clean state, as the frame runner does, and
+// the preview waits.
+let exporting = null;
+async function exportOpenVideo() {
+  if (!video.active || exporting) return null;
+  video.element.pause();
+  await engine.reset();
+  const script = editor.text();
+  $('export').disabled = true;
+  $('exportProgress').hidden = false;
+  $('exportProgress').value = 0;
+  $('exportCancel').hidden = false;
+  $('exportLeft').textContent = 'exporting…';
+  exporting = exportVideo(video.file, {
+    size: previewSize,
+    runFrame: (frame, width, height, index, time) => engine.runFrame(script, frame, width, height, index, time),
+    onProgress: (share, left) => {
+      $('exportProgress').value = share;
+      $('exportLeft').textContent = `${Math.round(share * 100)} %` +
+        (left === null ? '' : `, about ${Math.ceil(left)} s left`);
+    },
+  });
+  try {
+    const result = await exporting.done;
+    $('exportLeft').textContent = result ? `exported ${result.frames} frames` : 'export cancelled';
+    $('output').textContent = result ? [`${result.name}: ${result.frames} frames`, ...result.notes].join('\n') : '';
+    return result;
+  } catch (error) {
+    $('exportLeft').textContent = 'export failed';
+    showMessage({ error: String(error.message || error) });
+    throw error;
+  } finally {
+    exporting = null;
+    $('export').disabled = false;
+    $('exportProgress').hidden = true;
+    $('exportCancel').hidden = true;
+  }
+}
+
+function download(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+$('export').addEventListener('click', async () => {
+  const result = await exportOpenVideo().catch(() => null);
+  if (result) download(result.blob, result.name);
+});
+$('exportCancel').addEventListener('click', () => { if (exporting) exporting.cancel(); });
+
+// Opens the script of a share link, if the address has one; true if it did.
+async function openSharedScript() {
+  const shared = await sharedScript();
+  if (shared === null) return false;
+  if (shared instanceof Error) {
+    showMessage({ error: shared.message });
+    return false;
+  }
+  showScript(shared, 'a shared script: read it, then press Run to run it');
+  return true;
+}
+window.addEventListener('hashchange', () => openSharedScript());
+
 // For scripts and tests driving the page.
 window.playground = {
   load: async (bytes) => {
@@ -165,9 +266,21 @@ window.playground = {
     return runScript(text);
   },
   resultPNG: async () => base64(await resultPNG()),
+  // Exports the open video with the editor's script: { base64, name, frames, notes }.
+  exportVideo: async () => {
+    const result = await exportOpenVideo();
+    if (!result) return null;
+    return { base64: base64(new Uint8Array(await result.blob.arrayBuffer())), name: result.name,
+      frames: result.frames, notes: result.notes };
+  },
+  // What the page shows, for tests: the editor's text and whether anything ran.
+  state: () => ({ text: editor.text(), runs, engine: engineName,
+    video: { handed: video.handed, skipped: video.skipped } }),
 };
 
+let engineName = '';
 (async () => {
+  const fromLink = await openSharedScript();
   const reply = await engine.start();
   if (reply.error) {
     showMessage(reply);
@@ -175,6 +288,10 @@ window.playground = {
   }
   $('inputName').textContent = `test card (${reply.input.width} × ${reply.input.height})`;
   views.setBefore(reply.input);
-  await runScript();
+  engineName = (await engine.request({ type: 'ping' })).engine || '';
+  $('engineName').textContent = engineName === 'scalar' ? 'scalar engine (no WebAssembly vectors here)' : '';
+  // Ready once the engine is up with its input: a test's first run queues
+  // behind the example's start-up run, if there is one.
   document.body.dataset.ready = 'true';
+  if (!fromLink) await runScript();
 })();

@@ -1,9 +1,20 @@
 // A video file played by the browser's own decoder. Each frame it presents is
-// copied off a canvas and handed to the script; a frame that arrives while the
-// script is still busy with the previous one is skipped and counted. frame.index
-// counts the frames handed to the script, frame.time is the video's time.
+// handed to the worker as a VideoFrame (no copy on this thread; the worker
+// has it converted into the engine's memory), or, in a browser without
+// VideoFrame, copied off a canvas; a frame that arrives while the script is still busy with the
+// previous one is skipped and counted. frame.index counts the frames handed
+// to the script, frame.time is the video's time.
 
 const maxPixels = 4096 * 2048;
+
+// The size a video is previewed (and exported) at: its own, or scaled down to
+// the page's pixel limit, to even sizes there (video encoders want them).
+export function previewSize(width, height) {
+  if (width * height <= maxPixels) return { width, height };
+  const scale = Math.sqrt(maxPixels / (width * height));
+  const even = (size) => Math.max(2, 2 * Math.floor(size * scale / 2));
+  return { width: even(width), height: even(height) };
+}
 
 export class VideoInput {
   constructor({ element, bar, play, slider, label, skipped, onFrame }) {
@@ -27,6 +38,7 @@ export class VideoInput {
 
   open(file) {
     this.stop();
+    this.file = file;
     this.active = true;
     this.bar.hidden = false;
     this.restartCount();
@@ -75,22 +87,33 @@ export class VideoInput {
     }
     const { videoWidth: width, videoHeight: height } = this.element;
     if (!width || !height) return;
-    const scale = Math.min(1, Math.sqrt(maxPixels / (width * height)));
-    const w = Math.max(1, Math.floor(width * scale));
-    const h = Math.max(1, Math.floor(height * scale));
-    this.canvas.width = w;
-    this.canvas.height = h;
-    const context = this.canvas.getContext('2d', { willReadFrequently: true });
-    context.drawImage(this.element, 0, 0, w, h);
-    const rgba = context.getImageData(0, 0, w, h).data;
+    const { width: w, height: h } = previewSize(width, height);
+    const picture = this.grab(w, h, time);
+    if (!picture) return;
     this.busy = true;
     const index = this.handed++;
     this.showLabel(time, index);
     try {
-      await this.onFrame(rgba, w, h, index, time);
+      await this.onFrame(picture, w, h, index, time);
     } finally {
       this.busy = false;
     }
+  }
+
+  grab(w, h, time) {
+    if (typeof VideoFrame !== 'undefined') {
+      try {
+        return new VideoFrame(this.element, { timestamp: Math.round(time * 1e6) });
+      } catch (error) {
+        // No frame to take yet (the video is still loading): the canvas path
+        // below reads what the element shows.
+      }
+    }
+    this.canvas.width = w;
+    this.canvas.height = h;
+    const context = this.canvas.getContext('2d', { willReadFrequently: true });
+    context.drawImage(this.element, 0, 0, w, h);
+    return context.getImageData(0, 0, w, h).data;
   }
 
   showLabel(time, index = this.handed - 1) {

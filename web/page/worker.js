@@ -2,7 +2,10 @@
 // long filter never freezes the page and a runaway script can be stopped by
 // ending the worker. Every message gets exactly one reply.
 /* global createPelx04, importScripts */
-importScripts('pelx04.js');
+import { engineScript } from './engine_build.js';
+
+const build = engineScript(self.location.search);
+importScripts(build.script);
 
 let engine = null;
 const started = createPelx04().then((module) => {
@@ -14,19 +17,13 @@ function hostError() {
   return engine.UTF8ToString(engine._pgHostError());
 }
 
-// B, G, R, A words to R, G, B, A bytes for display: a copy, never a view of
-// the wasm memory.
+// B, G, R, A words to R, G, B, A bytes for display: swapped by the engine,
+// then one copy out, never a view of the wasm memory.
 function rgbaOf(pointer, width, height) {
   const bytes = width * height * 4;
-  const bgra = engine.HEAPU8.subarray(pointer, pointer + bytes);
-  const rgba = new Uint8ClampedArray(bytes);
-  for (let i = 0; i < bytes; i += 4) {
-    rgba[i] = bgra[i + 2];
-    rgba[i + 1] = bgra[i + 1];
-    rgba[i + 2] = bgra[i];
-    rgba[i + 3] = bgra[i + 3];
-  }
-  return rgba;
+  const copy = engine._pgRgbaOf(pointer, width * height);
+  if (!copy) throw new Error('out of memory for the picture shown');
+  return new Uint8ClampedArray(engine.HEAPU8.slice(copy, copy + bytes).buffer);
 }
 
 function inputPicture() {
@@ -52,29 +49,63 @@ function load(message) {
   return { input, transfer: [input.rgba.buffer] };
 }
 
-// A video frame from the page's canvas (R, G, B, A) becomes the input.
-function setFrame(message) {
-  const { width, height } = message;
-  const pointer = engine._pgInputBuffer(width, height);
-  if (!pointer) return false;
-  const rgba = new Uint8Array(message.rgba);
-  const bgra = engine.HEAPU8.subarray(pointer, pointer + width * height * 4);
-  for (let i = 0; i < rgba.length; i += 4) {
-    bgra[i] = rgba[i + 2];
-    bgra[i + 1] = rgba[i + 1];
-    bgra[i + 2] = rgba[i];
-    bgra[i + 3] = rgba[i + 3];
+// A video frame becomes the input: a VideoFrame handed over by the page, or
+// R, G, B, A bytes from the page's canvas where the browser has no VideoFrame.
+// A frame at the size the page asks is converted to R, G, B, A straight into
+// the input by the browser; one to be scaled (or a browser that cannot convert
+// on copy) is drawn here and read back. Returns the picture as R, G, B, A for
+// the page's "before", or null.
+let frameCanvas = null;
+let copyConverts = true;
+
+function drawnFrame(frame, width, height) {
+  if (!frameCanvas || frameCanvas.width !== width || frameCanvas.height !== height) {
+    frameCanvas = new OffscreenCanvas(width, height);
   }
-  return true;
+  const context = frameCanvas.getContext('2d', { willReadFrequently: true });
+  context.drawImage(frame, 0, 0, width, height);
+  return context.getImageData(0, 0, width, height).data;
+}
+
+async function setFrame(message) {
+  const { width, height, frame } = message;
+  const bytes = width * height * 4;
+  const pointer = engine._pgInputBuffer(width, height);
+  if (!pointer) {
+    if (frame) frame.close();
+    return null;
+  }
+  let rgba = null;
+  try {
+    const exact = frame && frame.displayWidth === width && frame.displayHeight === height &&
+      frame.visibleRect && frame.visibleRect.width === width && frame.visibleRect.height === height;
+    if (exact && copyConverts) {
+      try {
+        await frame.copyTo(engine.HEAPU8.subarray(pointer, pointer + bytes), { format: 'RGBA', colorSpace: 'srgb' });
+        rgba = new Uint8ClampedArray(engine.HEAPU8.slice(pointer, pointer + bytes).buffer);
+      } catch (error) {
+        copyConverts = false;
+      }
+    }
+    if (!rgba) {
+      rgba = frame ? drawnFrame(frame, width, height) : new Uint8ClampedArray(message.rgba);
+      engine.HEAPU8.set(rgba, pointer);
+    }
+  } finally {
+    if (frame) frame.close();
+  }
+  engine._pgInputFromRgba();
+  return { width, height, rgba };
 }
 
 const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
 const pastTheFrame = 'a filter ran past the end of the frame (a width or height larger than the frame ' +
   'it was given, e.g. frame.row(y) with too many rows); the engine was restarted and its state cleared';
 
-function run(message) {
-  if (message.rgba && !setFrame(message)) return { error: hostError() };
-  const input = message.rgba ? inputPicture() : null;
+async function run(message) {
+  const isFrame = Boolean(message.rgba || message.frame);
+  const input = isFrame ? await setFrame(message) : null;
+  if (isFrame && !input) return { error: hostError() };
   const ran = runScript(message);
   if (!input) return ran;
   return { ...ran, input, transfer: [input.rgba.buffer, ...(ran.transfer || [])] };
@@ -113,12 +144,12 @@ function png() {
   return { png: bytes.buffer, transfer: [bytes.buffer] };
 }
 
-const handlers = { load, run, png, ping: () => ({}) };
+const handlers = { load, run, png, ping: () => ({ engine: build.name }) };
 
 self.onmessage = (event) => {
   const message = event.data;
-  started.then(() => {
-    const reply = handlers[message.type](message);
+  started.then(async () => {
+    const reply = await handlers[message.type](message);
     const transfer = reply.transfer || [];
     delete reply.transfer;
     reply.id = message.id;

@@ -4,8 +4,10 @@
 
 #include "core/cpu_features.hpp"
 
-#if PELX04_X86
+#if PELX04_SSE2
 #include <emmintrin.h>
+
+#include "core/wasm/sse2_translation.hpp"
 
 namespace pelx04 {
 namespace x86 {

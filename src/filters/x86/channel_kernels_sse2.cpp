@@ -3,8 +3,10 @@
 // of its own.
 #include "filters/channel_kernels.hpp"
 
-#if PELX04_X86
+#if PELX04_SSE2
 #include <emmintrin.h>
+
+#include "core/wasm/sse2_translation.hpp"
 
 namespace pelx04 {
 namespace x86 {

@@ -2,8 +2,10 @@
 // SSE2 is the x86 floor, so this file needs no flags of its own.
 #include "filters/ypbpr_kernels.hpp"
 
-#if PELX04_X86
+#if PELX04_SSE2
 #include <emmintrin.h>
+
+#include "core/wasm/sse2_translation.hpp"
 
 namespace pelx04 {
 namespace x86 {
