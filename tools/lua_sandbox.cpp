@@ -298,8 +298,10 @@ int patternDepth(const char* pattern) {
             continue;
         }
         const bool frontier = *p == '%' && p[1] == 'f';
+        // A balance %bxy or a back reference %1 is matched in place.
         if (*p == '%' && (p[1] == 'b' || (p[1] >= '0' && p[1] <= '9'))) {
-            for (int skip = 0; skip < (p[1] == 'b' ? 4 : 2) && *p != '\0'; ++skip) ++p;
+            const int length = p[1] == 'b' ? 4 : 2;
+            for (int skip = 0; skip < length && *p != '\0'; ++skip) ++p;
             continue;
         }
         if (frontier) p += 2;
@@ -343,6 +345,34 @@ int checkedPatternCall(lua_State* L) {
                               lua_tostring(L, -1), std::strlen(pattern) > 40 ? "..." : "",
                               static_cast<int>(lua_objlen(L, 2)), depth, maxPatternItems);
         }
+    }
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+// string.rep: Lua's own adds the string n times, even an empty one (2^31
+// rounds of nothing, beyond the instruction count), and its count n-- wraps
+// for n = -2^31.
+int checkedRep(lua_State* L) {
+    std::size_t length = 0;
+    luaL_checklstring(L, 1, &length);
+    const double times = luaL_checknumber(L, 2);
+    if (!(times >= 1) || length == 0) {
+        lua_pushliteral(L, "");
+        return 1;
+    }
+    if (times * static_cast<double>(length) >= INT_MAX) return luaL_error(L, "resulting string too large");
+    lua_pushinteger(L, static_cast<lua_Integer>(times));
+    lua_replace(L, 2);
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+// table.insert(t, pos, v): Lua's own moves t[pos..#t] up one by one, so a
+// position of -2^31 (or one past the int range, which wraps to it) means 2^31
+// moves inside one call, beyond the instruction count.
+int checkedInsert(lua_State* L) {
+    if (lua_gettop(L) == 3) {
+        const double position = luaL_checknumber(L, 2);
+        luaL_argcheck(L, position >= 1 && position <= INT_MAX, 2, "position out of bounds");
     }
     return lua_tocfunction(L, lua_upvalueindex(1))(L);
 }
@@ -392,7 +422,11 @@ void restrictToSandbox(lua_State* L) {
     if (lua_istable(L, -1)) {
         removeField(L, lua_gettop(L), "dump");
         checkPatterns(L, lua_gettop(L));
+        wrapField(L, lua_gettop(L), "rep", checkedRep, false);
     }
+    lua_pop(L, 1);
+    lua_getglobal(L, "table");
+    if (lua_istable(L, -1)) wrapField(L, lua_gettop(L), "insert", checkedInsert, false);
     lua_pop(L, 1);
     lua_pushcfunction(L, checkedUnpack);
     lua_setglobal(L, "unpack");

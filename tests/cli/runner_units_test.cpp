@@ -147,6 +147,11 @@ const ScriptCase scriptCases[] = {
      "assert(s:gsub(('(a?)'):rep(1) .. ('a?'):rep(997), '%1') == 'a' and s:match(('%a-'):rep(998) .. '$') == s)\n"
      "assert(s:find(('a?'):rep(1e4), 1, true) == nil)",
      ""},
+    // Found by the sandbox's fuzzer: 2^31 rounds inside one library call, beyond the instruction count.
+    {"library_loops_bounded", true, 100000, 0,
+     "assert(string.rep('', 2^31 - 1) == '' and ('ab'):rep(2) == 'abab' and ('x'):rep(-2^31) == '')\n"
+     "assert(select(2, pcall(table.insert, {}, -2^31, 1)):find('position out of bounds'))",
+     ""},
     // Each coroutine used to be charged only when its own count ran out, so
     // many short ones, or one created in an earlier frame, ran free.
     {"coroutines_share_the_budget", true, 100000, 0,
