@@ -138,6 +138,11 @@ try:
         "const line = document.querySelector('.cm-error-line'); return line && line.textContent;")
     shown = driver.execute_script("return document.getElementById('message').textContent;")
     check(marked == "b.x = a" and shown.startswith("script:3:"), "error marked: %r, shown: %r" % (marked, shown))
+
+    # A pattern deep enough to overflow the engine's stack is refused by name.
+    reply = run(driver, "local s = ('a'):rep(10)\nreturn s:find(('a?'):rep(1e6))\n")
+    check("script:2: pattern 'a?a?" in (reply["error"] or "") and "is too complex" in reply["error"],
+          "deep pattern: %s" % reply["error"])
 finally:
     driver.quit()
     server.shutdown()
