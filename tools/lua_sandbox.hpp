@@ -27,9 +27,10 @@ void* budgetedAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
 // package.loadlib and the package loaders; `require` becomes one that returns
 // the loaded pelx04 for "pelx04" and raises
 // "require of 'NAME' is not allowed in the sandbox" for anything else.
-// `unpack` becomes one whose count cannot overflow, and string.find, match,
+// `unpack` becomes one whose count cannot overflow; string.find, match,
 // gmatch and gsub (the string methods too) refuse a pattern of more than 1000
-// repetition, optional and capture items, which would overflow the C stack.
+// repetition, optional and capture items, which would overflow the C stack;
+// string.rep and table.insert refuse what would loop 2^31 times in one call.
 void restrictToSandbox(lua_State* L);
 
 // Loads a script's text as a chunk (lua_load), refusing a precompiled chunk
