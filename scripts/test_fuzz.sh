@@ -29,8 +29,8 @@ build-fuzz/bin/lua_calls_fuzz -max_total_time="$seconds" -timeout=20 -print_fina
 
 # Snippets come from the fuzzer's own bytes: no seeds to keep.
 mkdir -p build-fuzz/sandbox-corpus
-build-fuzz/bin/sandbox_fuzz -max_total_time="${SANDBOX_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=2048 \
-  -print_final_stats=1 -artifact_prefix=build-fuzz/sandbox- build-fuzz/sandbox-corpus
+build-fuzz/bin/sandbox_fuzz -max_total_time="${SANDBOX_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=2048 -max_len=512 \
+  -len_control=0 -print_final_stats=1 -artifact_prefix=build-fuzz/sandbox- build-fuzz/sandbox-corpus
 
 # The media input runs in fork mode so that a crash does not end it; each one
 # is then replayed and judged against the list of FFmpeg's own faults.

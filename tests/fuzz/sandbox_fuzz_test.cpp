@@ -23,7 +23,7 @@ extern "C" unsigned long pelx04FuzzDispatched;
 
 namespace {
 
-constexpr long instructionLimit = 50000;
+constexpr long instructionLimit = 20000;
 constexpr std::size_t memoryLimit = 4u << 20;
 
 // Upvalue captures that a closure instruction reads are counted as well, so
@@ -40,7 +40,7 @@ const char* const values[] = {
     "-2^63", "1e308", "-1e308", "2^-1074", "255", "256", "1e9", "-1e9", "7999", "8000", "nil", "true", "false", "''",
     "'a'", "'%'", "'%d'", "'%s%s%s'", "'%99d'", "'%-5.3f'", "'*t'", "'!%c'", "'n'", "'k'", "'v'", "'count'",
     "'step'", "'collect'", "'stop'", "'restart'", "'setpause'", "'pelx04'", "'string'", "'0x10'", "' 12 '", "'1e500'",
-    "('x'):rep(300)", "{}", "{1, 2, 3}", "{n = 1, [0] = 0, [-1] = 1, [0/0 ~= 0/0 and 1 or 2] = 3}", "string", "_G",
+    "('x'):rep(40)", "{}", "{1, 2, 3}", "{n = 1, [0] = 0, [-1] = 1, [0/0 ~= 0/0 and 1 or 2] = 3}", "string", "_G",
     "setmetatable({}, {__index = function(t, k) return k end, __len = function() return 2^31 end})",
     "setmetatable({}, {__tostring = function() return {} end, __lt = function() return true end})",
     "function(...) return ... end", "print", "coroutine.create(function(...) coroutine.yield(...) end)",
@@ -84,20 +84,22 @@ private:
         } else if (kind < 220) {
             call(depth + 1, false);
         } else if (kind < 240) {
-            // Nested tables and parentheses, up to 150 levels: the parser takes 200.
-            const unsigned levels = in_.byte() % 75 + 1;
+            // Nested tables and parentheses, 120 levels at most, and fewer
+            // inside: the parser takes 200 in all.
+            const unsigned levels = in_.byte() % (depth == 0 ? 60 : 6) + 1;
             for (unsigned i = 0; i < levels; ++i) text_ += "{(";
             value(depth + 1);
             for (unsigned i = 0; i < levels; ++i) text_ += ")}";
         } else {
             text_ += "'";
-            pattern(in_.byte() % 6 + 1);
+            pattern(in_.byte() % 3 + 1);
             text_ += "'";
         }
     }
 
-    // Few items over short strings: Lua's matcher backtracks without a time
-    // limit, which the sandbox documents rather than bounds.
+    // Few items over short strings (40 bytes at most): Lua's matcher
+    // backtracks without a time limit, which the sandbox documents rather than
+    // bounds, and a loop may repeat a call thousands of times.
     void pattern(unsigned items) {
         for (unsigned i = 0; i < items; ++i) text_ += patternAtoms[in_.byte() % patternAtomCount];
     }
@@ -116,14 +118,17 @@ private:
     }
 
     void statement(int depth) {
-        const unsigned kind = in_.byte() % (depth > 2 ? 3 : 8);
+        const unsigned kind = in_.byte() % (depth > 2 ? 2 : 8);
         switch (kind) {
         case 0:
         case 1:
             call(depth, true);
             break;
         case 2: {
-            // A deep pattern that matches at once: depth around the limit, no backtracking.
+            // A deep pattern that matches at once: depth around the limit, no
+            // backtracking. Never inside a loop: each match takes a million
+            // steps that the instruction count does not see.
+            if (depth > 0) break;
             const unsigned items = in_.byte() * 8 + in_.byte() % 8;
             const char* const deep[] = {"a?", "a*", "a-", "(a)", "[a]?"};
             const char* item = deep[in_.byte() % 5];
@@ -161,10 +166,11 @@ private:
             text_ += ")";
             break;
         default:
+            if (depth > 0) break;
             text_ += "pcall(function() local s = ";
             value(depth);
             text_ += " return s:" + std::string(in_.byte() % 2 ? "gsub('" : "find('");
-            pattern(in_.byte() % 4 + 1);
+            pattern(in_.byte() % 3 + 1);
             text_ += "', ";
             value(depth);
             text_ += ") end)";
