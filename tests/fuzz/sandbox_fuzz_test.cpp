@@ -23,8 +23,9 @@ extern "C" unsigned long pelx04FuzzDispatched;
 
 namespace {
 
-constexpr long instructionLimit = 20000;
-constexpr std::size_t memoryLimit = 4u << 20;
+constexpr long instructionLimit = 10000;
+// Small, so that a call that fills it, repeated in a loop, stays quick.
+constexpr std::size_t memoryLimit = 2u << 20;
 
 // Upvalue captures that a closure instruction reads are counted as well, so
 // the count may pass the limit by a little without the budget failing.
@@ -159,6 +160,7 @@ private:
             text_ += ")";
             break;
         case 6:
+            if (depth > 0) break;
             text_ += "pcall(string.rep, ";
             value(depth);
             text_ += ", ";
