@@ -35,9 +35,8 @@ constexpr int longestStretch = 12800;
 
 // Lua's matcher recurses once per repetition, optional or capture item, with
 // no limit of its own. A level takes 80 to 96 bytes of C stack on x86-64 and
-// about 95 in WebAssembly under V8, so this many stay under 100 KB: far inside
-// the 1 MB a worker or render thread may have, with room for the 200 levels of
-// nested C calls Lua allows around them.
+// about 95 in WebAssembly under V8, so this many stay under 100 KB, a tenth of
+// the 1 MB a worker or render thread may have.
 constexpr int maxPatternItems = 1000;
 
 const char* const allowedOsFunctions[] = {"clock", "date", "time", "difftime"};
