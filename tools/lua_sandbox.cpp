@@ -226,15 +226,22 @@ void wrapField(lua_State* L, int table, const char* name, lua_CFunction wrapper,
 
 // Coroutines resume through armedResume and armedWrap, which arm them on the
 // shared budget: one created before the limit was armed, or in an earlier
-// frame, is armed again when it next runs.
+// frame, is armed again when it next runs. The sandbox installs them at once,
+// so that no function made by the library's own wrap is left to escape.
 void countCoroutines(lua_State* L) {
     lua_pushlightuserdata(L, &armedThreadsKey);
-    lua_newtable(L);
-    lua_createtable(L, 0, 1);
-    lua_pushliteral(L, "k");
-    lua_setfield(L, -2, "__mode");
-    lua_setmetatable(L, -2);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const bool made = lua_istable(L, -1);
+    lua_pop(L, 1);
+    if (!made) {
+        lua_pushlightuserdata(L, &armedThreadsKey);
+        lua_newtable(L);
+        lua_createtable(L, 0, 1);
+        lua_pushliteral(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
     lua_getglobal(L, "coroutine");
     if (lua_istable(L, -1)) {
         wrapField(L, lua_gettop(L), "resume", armedResume, false);
@@ -429,6 +436,7 @@ void restrictToSandbox(lua_State* L) {
     lua_pop(L, 1);
     lua_pushcfunction(L, checkedUnpack);
     lua_setglobal(L, "unpack");
+    countCoroutines(L);
 
     lua_getglobal(L, "package");
     const int package = lua_gettop(L);
