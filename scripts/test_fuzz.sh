@@ -4,9 +4,11 @@
 # committed seed corpus for FUZZ_SECONDS (120 by default), generated scripts in
 # the sandbox, on Lua built from Debian's sources with the sanitizers, for
 # SANDBOX_FUZZ_SECONDS (60 by default), then the frame runner's input path
-# from seeds that ffmpeg makes for MEDIA_FUZZ_SECONDS (60 by default). Any crash, sanitizer report, Lua error or broken return
-# convention fails the run, except a known fault inside FFmpeg listed in
-# tests/fuzz/ffmpeg_faults.supp; the input that caused it is left in build-fuzz/.
+# from seeds that ffmpeg makes for MEDIA_FUZZ_SECONDS (60 by default). Any
+# crash, sanitizer report, Lua error, broken return convention or script past
+# the sandbox's budgets fails the run, except a known fault inside FFmpeg
+# listed in tests/fuzz/ffmpeg_faults.supp; the input that caused it is left in
+# build-fuzz/.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
