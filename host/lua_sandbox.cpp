@@ -3,6 +3,7 @@
 #include "lua_sandbox.hpp"
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +14,30 @@
 namespace pelx04run {
 namespace {
 
-// Registry key of the instruction budget shared by the state's threads.
+// Registry keys: the instruction budget shared by the state's threads, and a
+// weak table of the threads that budget has armed (thread -> arming).
 char instructionBudgetKey;
+char armedThreadsKey;
 
+// Every thread's hook prepays the next stretch of instructions from one
+// shared count before it runs them, so the sum over all threads never passes
+// the limit, however many coroutines run a little each. A thread's first
+// stretch is short, so that one which ends early wastes little of the budget;
+// each next one doubles, so that a long loop calls the hook rarely.
 struct InstructionBudget {
     long limit;
     long remaining;
+    double arming;  // raised at each arming; a thread armed in an earlier one is armed again
 };
+
+constexpr int firstStretch = 100;
+constexpr int longestStretch = 12800;
+
+// Lua's matcher recurses once per repetition, optional or capture item, with
+// no limit of its own. A level takes 80 to 96 bytes of C stack on x86-64 and
+// about 95 in WebAssembly under V8, so this many stay under 100 KB, a tenth of
+// the 1 MB a worker or render thread may have.
+constexpr int maxPatternItems = 1000;
 
 const char* const allowedOsFunctions[] = {"clock", "date", "time", "difftime"};
 
@@ -96,6 +114,8 @@ const char* readWholeChunk(lua_State*, void* data, std::size_t* size) {
     return reader->text;
 }
 
+void countInstructions(lua_State* L, lua_Debug*);
+
 InstructionBudget* findInstructionBudget(lua_State* L) {
     lua_pushlightuserdata(L, &instructionBudgetKey);
     lua_rawget(L, LUA_REGISTRYINDEX);
@@ -104,19 +124,28 @@ InstructionBudget* findInstructionBudget(lua_State* L) {
     return budget;
 }
 
-int hookStep(long remaining) { return remaining > INT_MAX ? INT_MAX : static_cast<int>(remaining); }
+// Prepays the next `wanted` instructions of L (fewer if fewer are left) and
+// sets its hook to fire after them; with none left, on the next instruction.
+void prepayStretch(lua_State* L, InstructionBudget* budget, int wanted) {
+    const int stretch = budget->remaining < wanted ? static_cast<int>(budget->remaining) : wanted;
+    budget->remaining -= stretch;
+    lua_sethook(L, countInstructions, LUA_MASKCOUNT, stretch > 0 ? stretch : 1);
+}
 
 void countInstructions(lua_State* L, lua_Debug*) {
     InstructionBudget* budget = findInstructionBudget(L);
+    if (budget != nullptr && budget->limit <= 0) {
+        lua_sethook(L, nullptr, 0, 0);
+        return;
+    }
     // Without a budget (it could not be stored) the hook was armed with the
     // whole limit, so its first call means the limit is reached.
     long limit = lua_gethookcount(L);
     if (budget != nullptr) {
-        if (budget->limit <= 0) return;
         limit = budget->limit;
-        budget->remaining -= lua_gethookcount(L);
         if (budget->remaining > 0) {
-            lua_sethook(L, countInstructions, LUA_MASKCOUNT, hookStep(budget->remaining));
+            const int ran = lua_gethookcount(L);
+            prepayStretch(L, budget, ran < longestStretch / 2 ? 2 * ran : longestStretch);
             return;
         }
     }
@@ -131,17 +160,234 @@ void countInstructions(lua_State* L, lua_Debug*) {
     lua_error(L);
 }
 
+// Arms the coroutine at `index` on the budget before it runs, unless the
+// current arming already did.
+void armCoroutine(lua_State* L, int index) {
+    lua_State* thread = lua_tothread(L, index);
+    InstructionBudget* budget = findInstructionBudget(L);
+    if (thread == nullptr || budget == nullptr || budget->limit <= 0) return;
+    lua_pushvalue(L, index);
+    lua_pushlightuserdata(L, &armedThreadsKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 2);
+        return;
+    }
+    lua_pushvalue(L, -2);
+    lua_rawget(L, -2);
+    const bool armed = lua_tonumber(L, -1) == budget->arming;
+    lua_pop(L, 1);
+    if (!armed) {
+        lua_pushvalue(L, -2);
+        lua_pushnumber(L, budget->arming);
+        lua_rawset(L, -3);
+        prepayStretch(thread, budget, firstStretch);
+    }
+    lua_pop(L, 2);
+}
+
+// coroutine.resume: the library's own, with the coroutine armed first.
+int armedResume(lua_State* L) {
+    armCoroutine(L, 1);
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+// What coroutine.wrap returns: the library's own resuming function (upvalue
+// 2), which finds its coroutine in upvalue 1, as in the closure it came from.
+int armedWrapped(lua_State* L) {
+    armCoroutine(L, lua_upvalueindex(1));
+    return lua_tocfunction(L, lua_upvalueindex(2))(L);
+}
+
+// coroutine.wrap: the library's own, its result re-made around armedWrapped.
+int armedWrap(lua_State* L) {
+    lua_tocfunction(L, lua_upvalueindex(1))(L);
+    if (lua_tocfunction(L, -1) == nullptr || lua_getupvalue(L, -1, 1) == nullptr) return 1;
+    lua_pushcfunction(L, lua_tocfunction(L, -2));
+    lua_pushcclosure(L, armedWrapped, 2);
+    return 1;
+}
+
+// Replaces table.name by a closure of `wrapper` over the library's own C
+// function (upvalue 1) and `flag` (upvalue 2). The wrapper calls the library's
+// function directly, in its own call, so argument errors still name the
+// function the script called; that works because those functions use no
+// upvalues, so a field that is already wrapped is left alone.
+void wrapField(lua_State* L, int table, const char* name, lua_CFunction wrapper, bool flag) {
+    lua_getfield(L, table, name);
+    if (lua_tocfunction(L, -1) == nullptr || lua_tocfunction(L, -1) == wrapper) {
+        lua_pop(L, 1);
+        return;
+    }
+    lua_pushboolean(L, flag);
+    lua_pushcclosure(L, wrapper, 2);
+    lua_setfield(L, table, name);
+}
+
+// Coroutines resume through armedResume and armedWrap, which arm them on the
+// shared budget: one created before the limit was armed, or in an earlier
+// frame, is armed again when it next runs. The sandbox installs them at once,
+// so that no function made by the library's own wrap is left to escape.
+void countCoroutines(lua_State* L) {
+    lua_pushlightuserdata(L, &armedThreadsKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const bool made = lua_istable(L, -1);
+    lua_pop(L, 1);
+    if (!made) {
+        lua_pushlightuserdata(L, &armedThreadsKey);
+        lua_newtable(L);
+        lua_createtable(L, 0, 1);
+        lua_pushliteral(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
+    lua_getglobal(L, "coroutine");
+    if (lua_istable(L, -1)) {
+        wrapField(L, lua_gettop(L), "resume", armedResume, false);
+        wrapField(L, lua_gettop(L), "wrap", armedWrap, false);
+    }
+    lua_pop(L, 1);
+}
+
 int storeInstructionBudget(lua_State* L) {
     const long limit = *static_cast<const long*>(lua_touserdata(L, 1));
     InstructionBudget* budget = findInstructionBudget(L);
     if (budget == nullptr) {
+        countCoroutines(L);
         lua_pushlightuserdata(L, &instructionBudgetKey);
         budget = static_cast<InstructionBudget*>(lua_newuserdata(L, sizeof(InstructionBudget)));
+        budget->arming = 0;
         lua_rawset(L, LUA_REGISTRYINDEX);
     }
     budget->limit = limit;
     budget->remaining = limit;
+    budget->arming += 1;
     return 0;
+}
+
+// unpack as Lua's, with the count formed without overflow (Lua's own wraps it
+// and writes past the stack) and refused past what the stack can take.
+double unpackIndex(lua_State* L, int argument, double absent) {
+    const double value = luaL_optnumber(L, argument, absent);
+    return value != value ? 0 : std::trunc(value);
+}
+
+int checkedUnpack(lua_State* L) {
+    luaL_checktype(L, 1, LUA_TTABLE);
+    const double first = unpackIndex(L, 2, 1);
+    const double last = unpackIndex(L, 3, static_cast<double>(lua_objlen(L, 1)));
+    if (first > last) return 0;
+    const double count = last - first + 1;
+    if (!(count <= INT_MAX) || !lua_checkstack(L, static_cast<int>(count))) {
+        return luaL_error(L, "too many results to unpack");
+    }
+    const int values = static_cast<int>(count);
+    for (int k = 0; k < values; ++k) {
+        lua_pushnumber(L, first + k);
+        lua_rawget(L, 1);
+    }
+    return values;
+}
+
+// The depth Lua's matcher can reach on `pattern`: one level for each
+// repetition or optional item and each capture's opening and closing, as its
+// match() recurses. The pattern ends at its first zero byte, as for Lua.
+// Malformed patterns are counted as far as they go; Lua reports them.
+int patternDepth(const char* pattern) {
+    int depth = 0;
+    const char* p = pattern;
+    while (*p != '\0') {
+        if (*p == '(' || *p == ')') {
+            ++depth;
+            ++p;
+            continue;
+        }
+        const bool frontier = *p == '%' && p[1] == 'f';
+        // A balance %bxy or a back reference %1 is matched in place.
+        if (*p == '%' && (p[1] == 'b' || (p[1] >= '0' && p[1] <= '9'))) {
+            const int length = p[1] == 'b' ? 4 : 2;
+            for (int skip = 0; skip < length && *p != '\0'; ++skip) ++p;
+            continue;
+        }
+        if (frontier) p += 2;
+        // One single-character class: c, %c or a set [...].
+        if (*p == '%') {
+            ++p;
+            if (*p != '\0') ++p;
+        } else if (*p == '[') {
+            ++p;
+            if (*p == '^') ++p;
+            do {
+                if (*p == '\0') return depth;
+                if (*p++ == '%' && *p != '\0') ++p;
+            } while (*p != ']');
+            ++p;
+        } else if (*p != '\0') {
+            ++p;
+        }
+        // A frontier's set takes no repetition: what follows is the next item.
+        if (!frontier && (*p == '?' || *p == '*' || *p == '+' || *p == '-')) {
+            ++depth;
+            ++p;
+        }
+    }
+    return depth;
+}
+
+// string.find, match, gmatch and gsub (and so the string methods, which are
+// the same functions): the library's own (upvalue 1) after the pattern's depth
+// is checked. A plain find does not match patterns and is not checked.
+int checkedPatternCall(lua_State* L) {
+    const char* pattern = luaL_checkstring(L, 2);
+    const bool plain = lua_toboolean(L, lua_upvalueindex(2)) != 0 && lua_toboolean(L, 4) != 0;
+    if (!plain) {
+        const int depth = patternDepth(pattern);
+        if (depth > maxPatternItems) {
+            lua_pushlstring(L, pattern, std::strlen(pattern) > 40 ? 40 : std::strlen(pattern));
+            return luaL_error(L,
+                              "pattern '%s%s' (%d bytes) is too complex: %d repetition, optional and capture "
+                              "items, more than the %d allowed",
+                              lua_tostring(L, -1), std::strlen(pattern) > 40 ? "..." : "",
+                              static_cast<int>(lua_objlen(L, 2)), depth, maxPatternItems);
+        }
+    }
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+// string.rep: Lua's own adds the string n times, even an empty one (2^31
+// rounds of nothing, beyond the instruction count), and its count n-- wraps
+// for n = -2^31.
+int checkedRep(lua_State* L) {
+    std::size_t length = 0;
+    luaL_checklstring(L, 1, &length);
+    const double times = luaL_checknumber(L, 2);
+    if (!(times >= 1) || length == 0) {
+        lua_pushliteral(L, "");
+        return 1;
+    }
+    if (times * static_cast<double>(length) >= INT_MAX) return luaL_error(L, "resulting string too large");
+    lua_pushinteger(L, static_cast<lua_Integer>(times));
+    lua_replace(L, 2);
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+// table.insert(t, pos, v): Lua's own moves t[pos..#t] up one by one, so a
+// position of -2^31 (or one past the int range, which wraps to it) means 2^31
+// moves inside one call, beyond the instruction count.
+int checkedInsert(lua_State* L) {
+    if (lua_gettop(L) == 3) {
+        const double position = luaL_checknumber(L, 2);
+        luaL_argcheck(L, position >= 1 && position <= INT_MAX, 2, "position out of bounds");
+    }
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
+
+void checkPatterns(lua_State* L, int string) {
+    // The flag marks find, whose fourth argument asks for a plain search.
+    for (const char* name : {"find", "match", "gmatch", "gsub"}) {
+        wrapField(L, string, name, checkedPatternCall, std::strcmp(name, "find") == 0);
+    }
 }
 
 }  // namespace
@@ -179,8 +425,18 @@ void restrictToSandbox(lua_State* L) {
         lua_setglobal(L, name);
     }
     lua_getglobal(L, "string");
-    if (lua_istable(L, -1)) removeField(L, lua_gettop(L), "dump");
+    if (lua_istable(L, -1)) {
+        removeField(L, lua_gettop(L), "dump");
+        checkPatterns(L, lua_gettop(L));
+        wrapField(L, lua_gettop(L), "rep", checkedRep, false);
+    }
     lua_pop(L, 1);
+    lua_getglobal(L, "table");
+    if (lua_istable(L, -1)) wrapField(L, lua_gettop(L), "insert", checkedInsert, false);
+    lua_pop(L, 1);
+    lua_pushcfunction(L, checkedUnpack);
+    lua_setglobal(L, "unpack");
+    countCoroutines(L);
 
     lua_getglobal(L, "package");
     const int package = lua_gettop(L);
@@ -226,8 +482,17 @@ void armInstructionLimit(lua_State* L, long maxInstructions) {
     // The budget lives in a userdata; creating it may run out of memory, so
     // that happens in a protected call of its own.
     long limit = maxInstructions;
-    if (lua_cpcall(L, storeInstructionBudget, &limit) != 0) lua_pop(L, 1);
-    lua_sethook(L, countInstructions, LUA_MASKCOUNT, hookStep(maxInstructions));
+    InstructionBudget* budget = nullptr;
+    if (lua_cpcall(L, storeInstructionBudget, &limit) != 0) {
+        lua_pop(L, 1);
+    } else {
+        budget = findInstructionBudget(L);
+    }
+    if (budget != nullptr) {
+        prepayStretch(L, budget, firstStretch);
+    } else {
+        lua_sethook(L, countInstructions, LUA_MASKCOUNT, maxInstructions > INT_MAX ? INT_MAX : static_cast<int>(maxInstructions));
+    }
 }
 
 void refuseOsExit(lua_State* L) {

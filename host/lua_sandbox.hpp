@@ -27,6 +27,10 @@ void* budgetedAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
 // package.loadlib and the package loaders; `require` becomes one that returns
 // the loaded pelx04 for "pelx04" and raises
 // "require of 'NAME' is not allowed in the sandbox" for anything else.
+// `unpack` becomes one whose count cannot overflow; string.find, match,
+// gmatch and gsub (the string methods too) refuse a pattern of more than 1000
+// repetition, optional and capture items, which would overflow the C stack;
+// string.rep and table.insert refuse what would loop 2^31 times in one call.
 void restrictToSandbox(lua_State* L);
 
 // Loads a script's text as a chunk (lua_load), refusing a precompiled chunk
@@ -36,11 +40,13 @@ void restrictToSandbox(lua_State* L);
 // lua_load's status; on failure the message is on the stack.
 int loadScriptChunk(lua_State* L, const char* text, std::size_t size, const char* chunkName);
 
-// After maxInstructions VM instructions from now, raises
-// "instruction limit of N per frame reached" (a count hook; coroutines created
-// afterwards share the budget). 0 removes the hook. The host re-arms it before
-// every frame, inside the protected call that runs the script. Time spent
-// inside one library call (a long string pattern, say) is not counted.
+// After maxInstructions VM instructions from now, counted over every thread
+// of the state, raises "instruction limit of N per frame reached" (a count
+// hook). The first arming makes coroutine.resume and coroutine.wrap arm each
+// coroutine on the same budget before it runs, whenever it was created. 0
+// removes the hook. The host re-arms it before every frame, inside the
+// protected call that runs the script. Time spent inside one library call (a
+// long string pattern, say) is not counted.
 void armInstructionLimit(lua_State* L, long maxInstructions);
 
 // Replaces os.exit (sandboxed or not) with a function that raises

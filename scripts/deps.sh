@@ -7,7 +7,8 @@ packages_of() {
   case "$1" in
     build)   echo "cmake make g++ pkg-config binutils lua5.1 luajit liblua5.1-0-dev libstb-dev" ;;
     test)    echo "libgtest-dev googletest" ;;
-    fuzz)    echo "clang libclang-rt-14-dev" ;;
+    # dpkg-dev: apt-get source unpacks Lua's sources for the sandbox's fuzzer.
+    fuzz)    echo "clang libclang-rt-14-dev dpkg-dev" ;;
     # The frame runner: FFmpeg's libraries and the ffmpeg program its tests use.
     media|video) echo "ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcli11-dev pkg-config" ;;
     windows) echo "g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev" ;;

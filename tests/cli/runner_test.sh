@@ -175,6 +175,15 @@ script_error)
   printf 'os.exit(0)\n' >exits.lua
   expect_failure 1 "os.exit is not allowed" "$runner" exits.lua -o result/out.png
   [ -z "$(ls result)" ] || fail "left behind: $(ls result)"
+  # Faults inside Lua's own C code that used to take the process down: a
+  # count that overflows in unpack, a pattern deep enough to overflow the stack.
+  printf 'return unpack({}, -2^31, 2^31 - 1)\n' >unpack.lua
+  expect_failure 1 "frame 0 at 0.000 s: unpack.lua:1: too many results to unpack" \
+    "$runner" --sandbox unpack.lua in.png -o result/out.png
+  printf 'local s = ("a"):rep(10)\nreturn s:find(("a?"):rep(1e6))\n' >pattern.lua
+  expect_failure 1 "frame 0 at 0.000 s: pattern.lua:2: pattern 'a?a?a?" \
+    "$runner" --sandbox pattern.lua in.png -o result/out.png
+  [ -z "$(ls -A result)" ] || fail "left behind: $(ls -A result)"
   # In raw mode the failing frame is named as well.
   printf 'if frame.index == 1 then error("second frame") end\n' >raw_bad.lua
   raw_frames 4 2 3 >in.raw

@@ -132,6 +132,36 @@ const ScriptCase scriptCases[] = {
     {"big_string", true, 0, 8 << 20, "local s = string.rep('x', 1e8)", "not enough memory"},
     {"memory_in_budget", true, 0, 8 << 20, "local t = {} for i = 1, 1e4 do t[i] = i end", ""},
     {"precompiled", true, 0, 0, "\033Lua\x51", "SCRIPT: precompiled chunks are not accepted"},
+    // Lua's own unpack forms its count e - i + 1 in an int and writes past the stack.
+    {"unpack_count_overflow", true, 0, 0, "return unpack({}, -2^31, 2^31 - 1)", "SCRIPT:1: too many results to unpack"},
+    {"unpack_range", true, 0, 0,
+     "local a, b = unpack({1, 2, 3}, 2)\n"
+     "assert(a == 2 and b == 3 and select('#', unpack({}, 0 / 0, 1)) == 2 and select('#', unpack({}, 2^60, 2^60 - 1e3)) == 0)",
+     ""},
+    // Lua's matcher recurses once per item: a million of them overflow any C stack.
+    {"pattern_too_deep", true, 0, 0, "string.find('aaa', ('a?'):rep(1e6))",
+     "SCRIPT:1: pattern 'a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?a?...' (2000000 bytes) is too complex"},
+    {"pattern_method_too_deep", true, 0, 0, "for _ in ('a'):gmatch(('(a-)'):rep(3) .. ('[%]]*'):rep(1000)) do end",
+     "more than the 1000 allowed"},
+    {"pattern_at_the_limit", true, 0, 0,
+     "local s = ('a'):rep(997)\n"
+     "assert(s:gsub(('(a?)'):rep(1) .. ('a?'):rep(997), '%1') == 'a' and s:match(('%a-'):rep(998) .. '$') == s)\n"
+     "assert(s:find(('a?'):rep(1e4), 1, true) == nil)",
+     ""},
+    // Found by the sandbox's fuzzer: 2^31 rounds inside one library call, beyond the instruction count.
+    {"library_loops_bounded", true, 100000, 0,
+     "assert(string.rep('', 2^31 - 1) == '' and ('ab'):rep(2) == 'abab' and ('x'):rep(-2^31) == '')\n"
+     "assert(select(2, pcall(table.insert, {}, -2^31, 1)):find('position out of bounds'))",
+     ""},
+    // Each coroutine used to be charged only when its own count ran out, so
+    // many short ones, or one created in an earlier frame, ran free.
+    {"coroutines_share_the_budget", true, 100000, 0,
+     "for i = 1, 20 do coroutine.wrap(function() for j = 1, 20000 do end end)() end",
+     "instruction limit of 100000 per frame reached"},
+    {"coroutine_from_an_earlier_frame", true, 100000, 0,
+     "worker = worker or coroutine.create(function() while true do for j = 1, 20000 do end coroutine.yield() end end)\n"
+     "for i = 1, frame.index * 10 do local ok, message = coroutine.resume(worker) if not ok then error(message, 0) end end",
+     "frame 1 at 2.500 s: SCRIPT:1: instruction limit of 100000 per frame reached"},
 };
 
 class ScriptCaseTest : public ::testing::TestWithParam<ScriptCase> {};

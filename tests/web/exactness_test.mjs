@@ -2,13 +2,15 @@
 // (transparent and partly transparent pixels included) go through every
 // function, once in the page's engine under Node and once through the frame
 // runner's raw mode, and must come back word for word the same; what the
-// scripts print must match too. Then a filter sent past its frame must be
-// caught, never reported as a good result.
+// scripts print must match too. Then the sandbox's limits must hold, and a
+// filter sent past its frame must be caught, never reported as a good result,
+// nor a stack overflow reported as one.
 // Usage: node --no-experimental-fetch exactness_test.mjs ENGINE_JS PELX04_RUN WORK_DIR
 import { spawnSync } from 'node:child_process';
-import { writeFileSync, mkdirSync } from 'node:fs';
+import { readFileSync, writeFileSync, mkdirSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { join } from 'node:path';
+import vm from 'node:vm';
 
 const [engineJs, runner, work] = process.argv.slice(2);
 const createPelx04 = createRequire(import.meta.url)(engineJs);
@@ -150,6 +152,16 @@ check(runText('local t = {} for i = 1, 1e8 do t[i] = i end') === 1 &&
       runText('local t = {} for i = 1, 1e6 do t[i] = i end') === 0,
   'a run after one that ran out of Lua memory has its memory back');
 
+// The sandbox's limits hold in the page's engine too: a pattern deep enough to
+// overflow the stack is refused, and short coroutines share the run's budget.
+check(runText(`assert(('a'):rep(1000):find(('a?'):rep(1000)))`) === 0 &&
+      runText(`string.find('a', ('a?'):rep(1e6))`) === 1 &&
+      engine.UTF8ToString(engine._pgMessage()).includes('is too complex'),
+  'a pattern past the depth limit is refused');
+check(runText('for i = 1, 3e5 do coroutine.wrap(function() for j = 1, 900 do end end)() end') === 1 &&
+      engine.UTF8ToString(engine._pgMessage()).includes('instruction limit of 200000000'),
+  'coroutines share the instruction budget');
+
 // Files the page must refuse with a message: nothing, not an image, a PNG
 // header past stb's own limit, and one past the page's.
 function pngHeader(width, height) {
@@ -183,6 +195,25 @@ check(runText('pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, 1e6, 9, 
   'a filter far past the frame traps');
 check(runText('pelx04.mirtHistgram(frame.row(frame.height - 1), frame.width, 4, 0)') === 'trap',
   'a histogram three rows past the frame traps');
+
+// The page's worker, with most of the stack already used (as in a worker with
+// a small stack), must name a stack overflow as such, not as a filter past the
+// frame. Last: a throw through the engine leaves its Lua state unusable.
+const worker = vm.createContext({ importScripts() {}, createPelx04: async () => engine, self: {}, TextEncoder,
+  performance });
+vm.runInContext(readFileSync(new URL('../../web/page/worker.js', import.meta.url), 'utf8'), worker);
+await new Promise((resolve) => setTimeout(resolve, 0));
+let jsFrames = 0;
+const descend = (depth, action) => { jsFrames++; return depth > 0 ? descend(depth - 1, action) : action(); };
+try { descend(Infinity, () => 0); } catch { /* jsFrames now holds the stack's depth */ }
+const stackDepth = jsFrames;
+// 190 nested calls around a match of 1,000 levels take about 330 KB of V8's
+// 984 KB; a thousand frames of descend leave far less than that.
+const deepScript = 'local function f(n) if n > 0 then pcall(f, n - 1) else ' +
+  '(\'a\'):rep(1000):find((\'a?\'):rep(1000)) end end f(190)';
+const overflow = descend(stackDepth - 1000, () => worker.runScript({ script: deepScript }));
+check(/overflowed the stack/.test(overflow.error) && !/past the end/.test(overflow.error),
+  `a stack overflow is named as such: ${overflow.error}`);
 
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);

@@ -149,6 +149,11 @@ try:
     shown = driver.execute_script("return document.getElementById('message').textContent;")
     check(marked == "b.x = a" and shown.startswith("script:3:"), "error marked: %r, shown: %r" % (marked, shown))
 
+    # A pattern deep enough to overflow the engine's stack is refused by name.
+    reply = run(driver, "local s = ('a'):rep(10)\nreturn s:find(('a?'):rep(1e6))\n")
+    check("script:2: pattern 'a?a?" in (reply["error"] or "") and "is too complex" in reply["error"],
+          "deep pattern: %s" % reply["error"])
+
     # Share: the link holds the script; a fresh browser opening it (here with
     # the scalar engine forced) shows the script and runs nothing until Run.
     shared_path = os.path.join(out, "shared.lua")

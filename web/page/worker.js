@@ -101,6 +101,17 @@ async function setFrame(message) {
 const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
 const pastTheFrame = 'a filter ran past the end of the frame (a width or height larger than the frame ' +
   'it was given, e.g. frame.row(y) with too many rows); the engine was restarted and its state cleared';
+const stackOverflow = 'the script overflowed the stack (calls nested too deeply inside the engine); ' +
+  'the engine was restarted and its state cleared';
+
+// The memory after the frame ends the wasm memory: running off it traps. The
+// engine's stack running out throws instead (a RangeError; "too much
+// recursion" in Firefox), which is no fault of the frame.
+function trapMessage(trap) {
+  const text = String(trap && trap.message || trap);
+  const overflow = trap instanceof RangeError || /call stack|too much recursion/i.test(text);
+  return (overflow ? stackOverflow : pastTheFrame) + ' [' + text + ']';
+}
 
 async function run(message) {
   const isFrame = Boolean(message.rgba || message.frame);
@@ -121,8 +132,7 @@ function runScript(message) {
   try {
     status = engine._pgRun(pointer, text.length, message.index || 0, message.time || 0);
   } catch (trap) {
-    // The memory after the frame ends the wasm memory: running off it traps.
-    return { fatal: true, error: pastTheFrame + ' [' + String(trap && trap.message || trap) + ']' };
+    return { fatal: true, error: trapMessage(trap) };
   }
   const ms = performance.now() - begin;
   engine._free(pointer);
