@@ -41,9 +41,16 @@ tests/fuzz/make_media_seeds.sh build-fuzz/media-seeds
 mkdir -p build-fuzz/media-corpus
 rm -rf build-fuzz/media-artifacts
 mkdir -p build-fuzz/media-artifacts
+# A crash it went past still sets its exit status: such a run is judged by its
+# artifacts below, and only a failure that left none fails here.
+media_rc=0
 build-fuzz/bin/media_input_fuzz -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
   -max_total_time="$media_seconds" -timeout=20 -rss_limit_mb=2048 -artifact_prefix=build-fuzz/media-artifacts/ \
-  build-fuzz/media-corpus build-fuzz/media-seeds
+  build-fuzz/media-corpus build-fuzz/media-seeds || media_rc=$?
+if [ "$media_rc" -ne 0 ] && [ -z "$(ls build-fuzz/media-artifacts)" ]; then
+  echo "media input fuzzer: exit $media_rc with no input left to judge" >&2
+  exit 1
+fi
 grep -v -e '^#' -e '^$' tests/fuzz/ffmpeg_faults.supp > build-fuzz/ffmpeg_faults.txt
 unknown=0
 for artifact in build-fuzz/media-artifacts/*; do
