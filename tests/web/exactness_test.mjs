@@ -198,10 +198,14 @@ check(runText('pelx04.mirtHistgram(frame.row(frame.height - 1), frame.width, 4, 
 
 // The page's worker, with most of the stack already used (as in a worker with
 // a small stack), must name a stack overflow as such, not as a filter past the
-// frame. Last: a throw through the engine leaves its Lua state unusable.
-const worker = vm.createContext({ importScripts() {}, createPelx04: async () => engine, self: {}, TextEncoder,
+// frame. Last: a throw through the engine leaves its Lua state unusable. The
+// worker's source is a module that the page's bundle resolves; here its one
+// import is stood in for, so that it runs as a plain script around this engine.
+const worker = vm.createContext({ importScripts() {}, createPelx04: async () => engine,
+  engineScript: () => ({ script: 'pelx04.js', name: 'test' }), self: { location: { search: '' } }, TextEncoder,
   performance });
-vm.runInContext(readFileSync(new URL('../../web/page/worker.js', import.meta.url), 'utf8'), worker);
+const workerSource = readFileSync(new URL('../../web/page/worker.js', import.meta.url), 'utf8');
+vm.runInContext(workerSource.replace(/^import .*$/gm, ''), worker);
 await new Promise((resolve) => setTimeout(resolve, 0));
 let jsFrames = 0;
 const descend = (depth, action) => { jsFrames++; return depth > 0 ? descend(depth - 1, action) : action(); };
