@@ -1,5 +1,7 @@
 #include "batch_plan.hpp"
 
+#include "media_output.hpp"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -10,11 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What the runner opens (its demuxers' usual extensions) and what it writes.
+// What the runner opens from a folder: its demuxers' usual extensions.
 const char* const readExtensions[] = {"mp4", "m4v", "mov", "mkv", "webm", "avi", "nut", "png",
                                       "jpg", "jpeg", "bmp", "tga", "tif", "tiff", "webp"};
-const char* const writtenExtensions[] = {"mp4", "mkv", "mov", "webm", "avi", "nut", "png",
-                                         "jpg", "jpeg", "bmp", "tga", "tif", "tiff", "webp"};
 
 std::string lowerExtension(const fs::path& path) {
     std::string extension = path.extension().string();
@@ -96,7 +96,7 @@ bool planBatch(const std::vector<std::string>& inputs, const std::string& output
     for (const fs::path& file : files) inputIdentities.emplace(identity(file), file.string());
     for (const fs::path& file : files) {
         const std::string extension = lowerExtension(file);
-        const std::string name = file.stem().string() + "." + (listed(writtenExtensions, extension) ? extension : "mkv");
+        const std::string name = file.stem().string() + "." + (writesContainer(extension) ? extension : "mkv");
         if (file.filename().empty() || name.find('%') != std::string::npos) {
             error = "'" + file.string() + "' cannot be named in a batch (image sequences run one at a time)";
             return false;

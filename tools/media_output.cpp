@@ -146,9 +146,12 @@ void fillOptions(const AVCodec* codec, const EncoderSettings& settings, AVDictio
 
 }  // namespace
 
+bool writesContainer(const std::string& extension) {
+    return imageEncoderFor(extension) != nullptr || videoMuxerFor(extension) != nullptr;
+}
+
 bool checkOutputContainer(const std::string& path, std::string& error) {
-    const std::string extension = lowerExtension(path);
-    if (imageEncoderFor(extension) != nullptr || videoMuxerFor(extension) != nullptr) return true;
+    if (writesContainer(lowerExtension(path))) return true;
     const std::string known = " (the runner writes .mp4, .mov, .mkv, .webm, .avi, .nut, .png, .jpg, .bmp, .tga, "
                               ".tif and .webp)";
     const AVOutputFormat* guessed = av_guess_format(nullptr, path.c_str(), nullptr);

@@ -24,6 +24,8 @@ struct EncoderSettings {
 // refused before anything is written: a playlist (.m3u8, .mpd) or segment
 // muxer writes files of its own beside OUTPUT, past its temporary and rename.
 bool checkOutputContainer(const std::string& path, std::string& error);
+// Whether the runner writes the container of this lower-case extension ("mkv").
+bool writesContainer(const std::string& extension);
 // An image sequence: an image extension and a frame number in the name.
 bool isImageSequence(const std::string& path);
 
