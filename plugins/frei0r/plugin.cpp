@@ -100,9 +100,9 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
 void f0r_update(f0r_instance_t instance, double time, const std::uint32_t* inframe, std::uint32_t* outframe) {
     ScriptInstance* self = static_cast<ScriptInstance*>(instance);
     if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
-    const pelx04frei0r::Caller caller = pelx04frei0r::identifyCaller(__builtin_return_address(0));
+    if (!self->callerKnown()) self->setCaller(pelx04frei0r::identifyCaller(__builtin_return_address(0)));
     try {
-        self->update(time, inframe, outframe, caller);
+        self->update(time, inframe, outframe);
     } catch (...) {
         // Only an allocation (of a message) can throw.
         self->failForLackOfMemory(inframe, outframe);

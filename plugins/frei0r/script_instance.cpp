@@ -107,7 +107,8 @@ bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint
     return true;
 }
 
-void ScriptInstance::update(double hostTime, const std::uint32_t* in, std::uint32_t* out, const Caller& caller) {
+void ScriptInstance::update(double hostTime, const std::uint32_t* in, std::uint32_t* out) {
+    const Caller& caller = caller_;
     const long index = frames_;
     const double seconds = secondsFromHostTime(caller, hostTime);
     // A new script (or sandbox setting) gets a fresh start.

@@ -30,9 +30,17 @@ public:
     bool sandbox() const { return sandbox_; }
     const std::string& onErrorName() const { return onErrorName_; }
 
+    // Who calls this instance: one host for its whole life, so it is found at
+    // the first frame and kept.
+    bool callerKnown() const { return callerKnown_; }
+    void setCaller(const Caller& caller) {
+        caller_ = caller;
+        callerKnown_ = true;
+    }
+
     // One frame of width x height packed BGRA words. Never fails: an error is
     // reported once, then handled as on_error says.
-    void update(double hostTime, const std::uint32_t* in, std::uint32_t* out, const Caller& caller);
+    void update(double hostTime, const std::uint32_t* in, std::uint32_t* out);
     // When update could not even allocate its message.
     void failForLackOfMemory(const std::uint32_t* in, std::uint32_t* out) noexcept;
 
@@ -57,6 +65,8 @@ private:
     bool openSandbox_ = false;
     bool failed_ = false;
     long frames_ = 0;
+    Caller caller_;
+    bool callerKnown_ = false;
 };
 
 }  // namespace pelx04frei0r
