@@ -1,6 +1,6 @@
 #include "batch_plan.hpp"
 
-#include "media_output.hpp"
+#include "media_formats.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,22 +11,6 @@ namespace pelx04run {
 namespace {
 
 namespace fs = std::filesystem;
-
-// What the runner opens from a folder: its demuxers' usual extensions.
-const char* const readExtensions[] = {"mp4", "m4v", "mov", "mkv", "webm", "avi", "nut", "png",
-                                      "jpg", "jpeg", "bmp", "tga", "tif", "tiff", "webp"};
-
-std::string lowerExtension(const fs::path& path) {
-    std::string extension = path.extension().string();
-    if (!extension.empty()) extension.erase(0, 1);
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension;
-}
-
-template <std::size_t N>
-bool listed(const char* const (&names)[N], const std::string& extension) {
-    return std::any_of(std::begin(names), std::end(names), [&](const char* name) { return extension == name; });
-}
 
 // The path a job is compared by: absolute, with what exists of it resolved.
 std::string identity(const fs::path& path) {
@@ -46,7 +30,7 @@ bool expandFolder(const fs::path& folder, std::vector<fs::path>& files, std::vec
     }
     std::sort(entries.begin(), entries.end());
     for (const fs::path& entry : entries) {
-        if (fs::is_regular_file(entry, ec) && listed(readExtensions, lowerExtension(entry))) {
+        if (fs::is_regular_file(entry, ec) && readsExtension(lowerExtension(entry.string()))) {
             files.push_back(entry);
         } else {
             ignored.push_back(entry.string() + (fs::is_directory(entry, ec) ? "/" : ""));
@@ -95,7 +79,7 @@ bool planBatch(const std::vector<std::string>& inputs, const std::string& output
     std::map<std::string, std::string> inputIdentities;
     for (const fs::path& file : files) inputIdentities.emplace(identity(file), file.string());
     for (const fs::path& file : files) {
-        const std::string extension = lowerExtension(file);
+        const std::string extension = lowerExtension(file.string());
         const std::string name = file.stem().string() + "." + (writesContainer(extension) ? extension : "mkv");
         if (file.filename().empty() || name.find('%') != std::string::npos) {
             error = "'" + file.string() + "' cannot be named in a batch (image sequences run one at a time)";

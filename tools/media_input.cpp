@@ -1,5 +1,7 @@
 #include "media_input.hpp"
 
+#include "media_formats.hpp"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -9,23 +11,22 @@
 namespace pelx04run {
 namespace {
 
-// Only the containers and image readers the runner is meant for: a file
-// that probes as anything else is refused before any of its parsing runs.
-const char formatWhitelist[] =
-    "mov,matroska,avi,nut,image2,png_pipe,jpeg_pipe,bmp_pipe,tiff_pipe,webp_pipe";
-// The pipe readers alone, for a file in memory (image2 names other files).
-const char memoryFormatWhitelist[] = "mov,matroska,avi,nut,png_pipe,jpeg_pipe,bmp_pipe,tiff_pipe,webp_pipe";
-
 // Decoders for the video stream.
-const char videoDecoderWhitelist[] =
+const char videoDecoders[] =
     "h264,hevc,vp8,vp9,av1,libdav1d,mpeg1video,mpeg2video,mpeg4,mjpeg,prores,ffv1,rawvideo,png,apng,bmp,"
     "targa,tiff,webp,qtrle,utvideo,huffyuv,ffvhuff";
 // Stream probing may also open these to learn the other streams' parameters;
 // those streams are copied, never decoded.
-const char probeDecoderWhitelist[] =
-    "h264,hevc,vp8,vp9,av1,libdav1d,mpeg1video,mpeg2video,mpeg4,mjpeg,prores,ffv1,rawvideo,png,apng,bmp,"
-    "targa,tiff,webp,qtrle,utvideo,huffyuv,ffvhuff,aac,mp3float,mp3,opus,vorbis,flac,alac,ac3,eac3,"
-    "pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,mov_text,subrip,ass,ssa,webvtt";
+const char otherStreamDecoders[] =
+    "aac,mp3float,mp3,opus,vorbis,flac,alac,ac3,eac3,pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,mov_text,subrip,ass,"
+    "ssa,webvtt";
+
+// Only the containers and image readers of the runner's formats: a file that
+// probes as anything else is refused before any of its parsing runs.
+void setWhitelists(AVDictionary*& options, bool byName) {
+    av_dict_set(&options, "format_whitelist", demuxerWhitelist(byName).c_str(), 0);
+    av_dict_set(&options, "codec_whitelist", (std::string(videoDecoders) + "," + otherStreamDecoders).c_str(), 0);
+}
 
 }  // namespace
 
@@ -55,8 +56,7 @@ bool MediaInput::openFile(const std::string& path, const InputLimits& limits, st
         return false;
     }
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", formatWhitelist, 0);
-    av_dict_set(&options, "codec_whitelist", probeDecoderWhitelist, 0);
+    setWhitelists(options, true);
     // Local files only: no container may make the runner fetch a URL.
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int opened = avformat_open_input(&format_, path.c_str(), nullptr, &options);
@@ -68,8 +68,7 @@ bool MediaInput::openFile(const std::string& path, const InputLimits& limits, st
         return false;
     }
     const char* demuxer = format_->iformat->name;
-    video_.still = (std::strcmp(demuxer, "image2") == 0 && !isFramePattern(path)) ||
-                   std::strstr(demuxer, "_pipe") != nullptr;
+    video_.still = readsStills(demuxer) && !(std::strcmp(demuxer, "image2") == 0 && isFramePattern(path));
     return openProbed(limits, error);
 }
 
@@ -119,8 +118,7 @@ bool MediaInput::openMemory(const unsigned char* data, std::size_t size, const I
     format_->pb = memoryIo_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", memoryFormatWhitelist, 0);
-    av_dict_set(&options, "codec_whitelist", probeDecoderWhitelist, 0);
+    setWhitelists(options, false);
     av_dict_set(&options, "protocol_whitelist", "", 0);
     const int opened = avformat_open_input(&format_, nullptr, nullptr, &options);
     av_dict_free(&options);
@@ -128,7 +126,7 @@ bool MediaInput::openMemory(const unsigned char* data, std::size_t size, const I
         error = "cannot open the input: " + avErrorText(opened);
         return false;
     }
-    video_.still = std::strstr(format_->iformat->name, "_pipe") != nullptr;
+    video_.still = readsStills(format_->iformat->name);
     return openProbed(limits, error);
 }
 
@@ -205,7 +203,7 @@ bool MediaInput::openProbed(const InputLimits& limits, std::string& error) {
 bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
     const AVStream* stream = format_->streams[videoIndex_];
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (codec == nullptr || av_match_list(codec->name, videoDecoderWhitelist, ',') <= 0) {
+    if (codec == nullptr || av_match_list(codec->name, videoDecoders, ',') <= 0) {
         const char* name = avcodec_get_name(stream->codecpar->codec_id);
         error = "'" + name_ + "': video coded as " + (name ? name : "?") + ", which the runner does not decode";
         return false;
@@ -228,7 +226,7 @@ bool MediaInput::openDecoder(const InputLimits& limits, std::string& error) {
         if (codec->id == AV_CODEC_ID_MJPEG) decoder_->err_recognition |= AV_EF_EXPLODE;
     }
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "codec_whitelist", videoDecoderWhitelist, 0);
+    av_dict_set(&options, "codec_whitelist", videoDecoders, 0);
     const int opened = avcodec_open2(decoder_.get(), codec, &options);
     av_dict_free(&options);
     if (opened < 0) {

@@ -1,5 +1,7 @@
 #include "media_output.hpp"
 
+#include "media_formats.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,40 +12,6 @@
 namespace pelx04run {
 namespace {
 
-std::string lowerExtension(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension;
-}
-
-// The encoder an image file of this extension is written with.
-const char* imageEncoderFor(const std::string& extension) {
-    if (extension == "png") return "png";
-    if (extension == "jpg" || extension == "jpeg") return "mjpeg";
-    if (extension == "bmp") return "bmp";
-    if (extension == "tif" || extension == "tiff") return "tiff";
-    if (extension == "tga") return "targa";
-    if (extension == "webp") return "libwebp";
-    return nullptr;
-}
-
-// The video containers the runner writes, by extension, and FFmpeg's muxer for each.
-struct VideoContainer {
-    const char* extension;
-    const char* muxer;
-};
-constexpr VideoContainer videoContainers[] = {{"mp4", "mp4"},  {"mov", "mov"}, {"mkv", "matroska"},
-                                              {"webm", "webm"}, {"avi", "avi"}, {"nut", "nut"}};
-
-const char* videoMuxerFor(const std::string& extension) {
-    for (const VideoContainer& container : videoContainers) {
-        if (extension == container.extension) return container.muxer;
-    }
-    return nullptr;
-}
 // At most this much a write(): one call per 3.6 MB raw frame costs the kernel
 // twice the system time of the same bytes in 256 KB pieces, as ffmpeg writes
 // them (scripts/bench_runner.sh; docs/benchmarks.md).
@@ -127,15 +95,9 @@ void configure(AVCodecContext& enc, const AVCodec* codec, const VideoSource& sou
 }
 
 void fillOptions(const AVCodec* codec, const EncoderSettings& settings, AVDictionary*& options) {
-    const bool x264 = std::strcmp(codec->name, "libx264") == 0;
     const bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
-    if (settings.crf >= 0) {
-        av_dict_set_int(&options, "crf", settings.crf, 0);
-    } else if (x264) {
-        av_dict_set(&options, "crf", "18", 0);
-    } else if (vp9) {
-        av_dict_set(&options, "crf", "31", 0);
-    }
+    const int crf = settings.crf >= 0 ? settings.crf : defaultQuality(codec->name);
+    if (crf >= 0) av_dict_set_int(&options, "crf", crf, 0);
     // VP9 reads its quality from crf only when no bit rate is asked for.
     if (vp9 && av_dict_get(options, "crf", nullptr, 0) != nullptr) av_dict_set(&options, "b", "0", 0);
     for (const std::string& option : settings.options) {
@@ -146,15 +108,12 @@ void fillOptions(const AVCodec* codec, const EncoderSettings& settings, AVDictio
 
 }  // namespace
 
-bool writesContainer(const std::string& extension) {
-    return imageEncoderFor(extension) != nullptr || videoMuxerFor(extension) != nullptr;
-}
-
 bool checkOutputContainer(const std::string& path, std::string& error) {
-    if (writesContainer(lowerExtension(path))) return true;
-    const std::string known = " (the runner writes .mp4, .mov, .mkv, .webm, .avi, .nut, .png, .jpg, .bmp, .tga, "
-                              ".tif and .webp)";
-    const AVOutputFormat* guessed = av_guess_format(nullptr, path.c_str(), nullptr);
+    const std::string extension = lowerExtension(path);
+    if (writesContainer(extension)) return true;
+    const std::string known = " (the runner writes " + writtenExtensions() + ")";
+    // A hidden file's name (".mkv") is no extension, whatever FFmpeg would guess from it.
+    const AVOutputFormat* guessed = extension.empty() ? nullptr : av_guess_format(nullptr, path.c_str(), nullptr);
     if (guessed == nullptr) {
         error = "cannot tell a container from the extension of '" + path + "'" + known;
     } else if (guessed->video_codec == AV_CODEC_ID_NONE) {
@@ -166,7 +125,8 @@ bool checkOutputContainer(const std::string& path, std::string& error) {
 }
 
 bool isImageSequence(const std::string& path) {
-    return imageEncoderFor(lowerExtension(path)) != nullptr && isFramePattern(path);
+    const MediaFormat* format = formatOf(lowerExtension(path));
+    return format != nullptr && format->still && isFramePattern(path);
 }
 
 MediaOutput::~MediaOutput() {
@@ -183,22 +143,17 @@ MediaOutput::~MediaOutput() {
 
 bool MediaOutput::openContainer(const std::string& path, int fd, std::string& error) {
     if (!checkOutputContainer(path, error)) return false;
-    const std::string extension = lowerExtension(path);
+    const MediaFormat& format = *formatOf(lowerExtension(path));
     const bool pattern = fd < 0;
     if (pattern != isImageSequence(path)) {
         error = "output '" + path + "': " +
                 (pattern ? "not an image sequence" : "an image sequence is written by name");
         return false;
     }
-    const AVOutputFormat* container = nullptr;
-    if (imageEncoderFor(extension) != nullptr) {
-        // One image goes to the descriptor like any other output; a pattern
-        // names many files, which the image muxer opens one by one.
-        container = av_guess_format(pattern ? "image2" : "image2pipe", nullptr, nullptr);
-        oneImage_ = !pattern;
-    } else {
-        container = av_guess_format(videoMuxerFor(extension), nullptr, nullptr);
-    }
+    // One image goes to the descriptor like any other output; a pattern
+    // names many files, which the image muxer opens one by one.
+    const AVOutputFormat* container = av_guess_format(pattern ? "image2" : format.muxer, nullptr, nullptr);
+    oneImage_ = format.still && !pattern;
     if (container == nullptr) {
         error = "this FFmpeg cannot write '" + path + "'";
         return false;
@@ -231,19 +186,9 @@ bool MediaOutput::openContainer(const std::string& path, int fd, std::string& er
 }
 
 bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error) {
-    const std::string extension = lowerExtension(format_->url ? format_->url : "");
+    const MediaFormat* format = formatOf(lowerExtension(format_->url ? format_->url : ""));
     std::string name = settings.codec;
-    if (name.empty()) {
-        const char* container = format_->oformat->name;
-        if (imageEncoderFor(extension) != nullptr) {
-            name = imageEncoderFor(extension);
-        } else if (std::strcmp(container, "webm") == 0) {
-            name = "libvpx-vp9";
-        } else if (std::strcmp(container, "mp4") == 0 || std::strcmp(container, "mov") == 0 ||
-                   std::strcmp(container, "matroska") == 0) {
-            name = "libx264";
-        }
-    }
+    if (name.empty() && format != nullptr && format->encoder != nullptr) name = format->encoder;
     const AVCodec* codec = name.empty() ? avcodec_find_encoder(format_->oformat->video_codec)
                                         : avcodec_find_encoder_by_name(name.c_str());
     if (name.empty() && format_->oformat->video_codec == AV_CODEC_ID_NONE) {

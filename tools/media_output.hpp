@@ -14,18 +14,16 @@ namespace pelx04run {
 
 struct EncoderSettings {
     std::string codec;                 // an FFmpeg encoder name; empty: the container's default
-    int crf = -1;                      // < 0: the default (18 for libx264, 31 for VP9)
+    int crf = -1;                      // < 0: the encoder's default (defaultQuality)
     std::vector<std::string> options;  // KEY=VALUE, passed to the encoder
     int threads = 0;                   // the encoder's threads; 0: libavcodec chooses
 };
 
-// Whether the runner writes OUTPUT's container, told by its extension: .mp4,
-// .mov, .mkv, .webm, .avi, .nut and the image formats. Anything else is
-// refused before anything is written: a playlist (.m3u8, .mpd) or segment
-// muxer writes files of its own beside OUTPUT, past its temporary and rename.
+// Whether the runner writes OUTPUT's container, told by its extension (the
+// written formats of media_formats.hpp). Anything else is refused before
+// anything is written: a playlist (.m3u8, .mpd) or segment muxer writes files
+// of its own beside OUTPUT, past its temporary and rename.
 bool checkOutputContainer(const std::string& path, std::string& error);
-// Whether the runner writes the container of this lower-case extension ("mkv").
-bool writesContainer(const std::string& extension);
 // An image sequence: an image extension and a frame number in the name.
 bool isImageSequence(const std::string& path);
 

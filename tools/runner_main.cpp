@@ -18,6 +18,7 @@
 #include "batch_run.hpp"
 #include "guarded_frame.hpp"
 #include "image_io.hpp"
+#include "media_formats.hpp"
 #include "media_input.hpp"
 #include "media_output.hpp"
 #include "media_pipeline.hpp"
@@ -88,6 +89,7 @@ int parseOptions(int argc, char** argv, Options& options) {
                  "Runs the Lua SCRIPT once per frame with pelx04 loaded and the global table\n"
                  "frame = {data, width, height, index, time, row(y)}, and writes the frames it leaves.",
                  "pelx04-run");
+    app.footer(formatsHelp());
     app.set_version_flag("--version", std::string("pelx04-run ") + PELX04_VERSION);
     app.add_option("SCRIPT", options.script, "the Lua script run on every frame")->required();
     app.add_option("INPUT", options.inputs,
@@ -95,13 +97,13 @@ int parseOptions(int argc, char** argv, Options& options) {
                    "several, or a folder, run as a batch into -o FOLDER/")
         ->expected(0, CLI::detail::expected_max_vector_size);
     app.add_option("-o,--output", options.output,
-                   "the file to write; its extension chooses the container (default for a still: "
-                   "out/<script name>.png)");
+                   std::string("the file to write; its extension chooses the container (default for a still: "
+                               "out/<script name>.") + defaultStillExtension + ")");
     app.add_option("--raw", options.rawSize,
                    "read raw BGRA frames of WIDTHxHEIGHT from standard input, write them to standard output");
     app.add_option("--codec", options.encoder.codec,
-                   "the video encoder (default libx264 for mp4/mkv/mov, libvpx-vp9 for webm, png for images)");
-    app.add_option("--crf", options.encoder.crf, "the encoder's constant quality (default 18 for libx264)")
+                   "the video encoder (default " + defaultEncodersText() + ")");
+    app.add_option("--crf", options.encoder.crf, "the encoder's constant quality (default " + defaultQualitiesText() + ")")
         ->check(CLI::Range(0, 63));
     app.add_option("--opt", options.encoder.options, "an encoder option KEY=VALUE, such as preset=slow (repeatable)")
         ->allow_extra_args(false)
@@ -202,7 +204,7 @@ bool parseTime(const std::string& text, const char* option, double& seconds, std
 
 // Where a still goes without -o: out/<script name>.png.
 std::string defaultStillOutput(const Options& options) {
-    return (fs::path("out") / fs::path(options.script).stem()).string() + ".png";
+    return (fs::path("out") / fs::path(options.script).stem()).string() + "." + defaultStillExtension;
 }
 
 bool showProgress(const Options& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }

@@ -227,6 +227,7 @@ refusals)
 1|not a video or image file the runner reads|empty.lua -o out/a.png
 1|is damaged or cut short|cut.jpg -o out/a.png
 1|cannot tell a container|clip.mp4 -o out/a.unknown
+1|cannot tell a container from the extension of 'out/.mkv'|clip.mp4 -o out/.mkv
 1|does not write hls files|clip.mp4 -o out/hls/a.m3u8
 1|does not write dash files|clip.mp4 -o out/a.mpd
 1|a wav file, which holds no video|clip.mp4 -o out/a.wav

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "guarded_frame.hpp"
+#include "media_formats.hpp"
 #include "output_file.hpp"
 #include "script_host.hpp"
 
@@ -192,6 +193,17 @@ INSTANTIATE_TEST_SUITE_P(Host, ScriptCaseTest, ::testing::ValuesIn(scriptCases),
 // The whole path a runaway filter takes: the real module, a guarded frame and
 // a pending output; the run must end at once with exit 1, and the output's
 // temporary must be gone.
+// The one reader of extensions, for OUTPUT and for a batch's folders: a
+// hidden file's leading dot starts its name, not an extension.
+TEST(MediaFormats, ExtensionOfAPath) {
+    const struct {
+        const char* path;
+        const char* extension;
+    } cases[] = {{"clip.MKV", "mkv"},       {"a.d/clip", ""},  {"out/.mkv", ""},         {".mkv", ""},
+                 {"a/.hidden.mp4", "mp4"}, {"clip.", ""},     {"shot_%04d.PNG", "png"}, {"a.tar.gz", "gz"}};
+    for (const auto& c : cases) EXPECT_EQ(lowerExtension(c.path), c.extension) << c.path;
+}
+
 TEST(GuardedFrameDeathTest, FilterSentPastTheFrameEndsTheRun) {
     ScratchDir dir;
     const std::string script = dir.file("runaway.lua");
