@@ -6,7 +6,8 @@
 #   bin/pelx04-run, share/man/man1/pelx04-run.1
 #   lib/frei0r-1/pelx04.so              the frei0r plugin (plugins/frei0r/), where
 #                                       ffmpeg, GStreamer and MLT look
-#   share/doc/pelx04/                   README, licence, changelog, examples
+#   share/doc/pelx04/                   README, licence, changelog, examples, and
+#                                       docs/, the manual the README links to
 install(TARGETS pelx04 LIBRARY DESTINATION ${PELX04_INSTALL_CMOD})
 
 # The runner installs itself (tools/CMakeLists.txt); its man page is made here.
@@ -29,3 +30,4 @@ endif()
 
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)

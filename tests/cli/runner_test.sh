@@ -5,7 +5,7 @@
 # ffmpeg makes the input images and reads the outputs back.
 set -eu
 case_name=$1 runner=$2 lua=$3 work=$4
-docs=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -238,7 +238,7 @@ usage)
   "$runner" --help | grep -q "frame = {data, width, height, index, time, row(y)}" || fail "help"
   # The manual's table of formats says what --help says, row for row.
   "$runner" --help | sed -n '/^Formats, by extension:$/,/^$/p' | grep '^  \.' | sed -E 's/^  //; s/ {2,}/|/g' >help.txt
-  grep '^| `\.' "$docs/README.md" | sed -E 's/`//g; s/^\| //; s/ \|$//; s/ \| /|/g' >doc.txt
+  grep '^| `\.' "$root/docs/runner.md" | sed -E 's/`//g; s/^\| //; s/ \|$//; s/ \| /|/g' >doc.txt
   [ -s help.txt ] && diff help.txt doc.txt >/dev/null || fail "formats: --help and the manual differ: $(diff help.txt doc.txt)"
   "$runner" --version | grep -qx "pelx04-run [0-9.]*" || fail "version"
   ;;
