@@ -1,5 +1,7 @@
 #include "frame_convert.hpp"
 
+#include "frame.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,15 +18,10 @@ void copyRows(const unsigned char* src, std::ptrdiff_t srcStride, unsigned char*
     for (int y = 0; y < height; ++y) {
         const unsigned char* s = src + y * srcStride;
         unsigned char* d = dst + y * dstStride;
-        if (!swapRedBlue) {
+        if (swapRedBlue) {
+            pelx04image::swapRedBlue(s, d, static_cast<std::size_t>(width));
+        } else {
             std::memcpy(d, s, rowBytes);
-            continue;
-        }
-        for (std::size_t i = 0; i < rowBytes; i += 4) {
-            d[i] = s[i + 2];
-            d[i + 1] = s[i + 1];
-            d[i + 2] = s[i];
-            d[i + 3] = s[i + 3];
         }
     }
 }

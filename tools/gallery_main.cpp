@@ -4,15 +4,22 @@
 //
 //   pelx04-gallery OUTPUT COLUMNS TILE_WIDTH TITLE IMAGE LABEL [IMAGE LABEL...]
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <stb_easy_font.h>
 
-#include "image_io.hpp"
+#include "frame.hpp"
 #include "media_input.hpp"
+#include "output_file.hpp"
+#include "png_encode.hpp"
 
 namespace {
 
@@ -99,6 +106,28 @@ void drawTile(Sheet& sheet, int left, int top, int tileWidth, int tileHeight, co
     }
 }
 
+// The sheet goes to OUTPUT as the runner's outputs do: under a temporary name
+// in OUTPUT's folder, renamed into place only when whole.
+bool writeWhole(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error) {
+    std::error_code ignored;
+    const std::filesystem::path target(path);
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ignored);
+    pelx04run::OutputFile file;
+    if (!file.open(path, error)) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = "cannot write '" + path + "': " + std::strerror(errno);
+            file.abandon();
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return file.commit(error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,11 +155,11 @@ int main(int argc, char** argv) {
         // Tiles are read the way the runner reads any image: FFmpeg's decoders
         // behind the runner's limits.
         pelx04run::MediaInput input;
-        pelx04run::Frame tile;
+        pelx04image::Frame tile;
         std::string error;
         AVPacket* ignored = av_packet_alloc();
         const bool read = ignored != nullptr && input.openFile(argv[i], pelx04run::InputLimits{}, error) &&
-                          pelx04run::resizeFrame(tile, input.video().width, input.video().height) &&
+                          pelx04image::resizeFrame(tile, input.video().width, input.video().height) &&
                           input.next(*ignored, error) == pelx04run::MediaInput::Next::frame &&
                           input.convertFrame(tile.bytes(), error);
         av_packet_free(&ignored);
@@ -162,7 +191,12 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    if (!pelx04run::writePng(output, sheet.width, sheet.height, 3, sheet.rgb.data(), error)) {
+    std::vector<unsigned char> png;
+    if (!pelx04image::encodePng(sheet.width, sheet.height, 3, sheet.rgb.data(), png)) {
+        std::fprintf(stderr, "pelx04-gallery: cannot write '%s': PNG encoding failed\n", output.c_str());
+        return 1;
+    }
+    if (!writeWhole(output, png, error)) {
         std::fprintf(stderr, "pelx04-gallery: %s\n", error.c_str());
         return 1;
     }

@@ -17,7 +17,6 @@
 
 #include "batch_run.hpp"
 #include "guarded_frame.hpp"
-#include "image_io.hpp"
 #include "media_formats.hpp"
 #include "media_input.hpp"
 #include "media_output.hpp"
@@ -33,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pelx04run;
+using namespace pelx04image;
 
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;

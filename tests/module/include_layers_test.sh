@@ -4,10 +4,11 @@
 # listed for it below, and nothing under lua/ may see the Lua headers, so a
 # kernel stays testable and benchmarkable without Lua. A folder that is not in
 # the list fails too: a new subsystem has to say where it stands.
-# Over the library, the programs: the script host (host/) stands alone, and
-# the runner (tools/), the page (web/host/) and the frei0r plugin
-# (plugins/frei0r/) are each a layer over it; none reaches into another
-# program's folder or into the library's sources.
+# Over the library, the programs: the script host (host/) and the frames,
+# test card and PNG encoding (images/) stand alone; the runner (tools/) and
+# the page (web/host/) stand on both, the frei0r plugin (plugins/frei0r/) on
+# the host. None includes from another program's folder or from the library's
+# sources, and none compiles another's files: each links the targets below it.
 set -eu
 src="$(dirname "$0")/../../src"
 failed=0
@@ -50,12 +51,13 @@ root="$src/.."
 program_folders() {
   case "$1" in
     host)           echo "host" ;;
-    tools)          echo "tools host" ;;
-    web/host)       echo "web/host host tools" ;;
+    images)         echo "images" ;;
+    tools)          echo "tools host images" ;;
+    web/host)       echo "web/host host images" ;;
     plugins/frei0r) echo "plugins/frei0r host" ;;
   esac
 }
-for program in host tools web/host plugins/frei0r; do
+for program in host images tools web/host plugins/frei0r; do
   [ -d "$root/$program" ] || continue
   for file in "$root/$program"/*.cpp "$root/$program"/*.hpp; do
     [ -f "$file" ] || continue
@@ -68,6 +70,20 @@ for program in host tools web/host plugins/frei0r; do
         [ "$found" = yes ] || echo "$program/$(basename "$file"): includes \"$target\" from outside $(program_folders "$program")"
       done
   done
+done >>"${TMPDIR:-/tmp}/include_layers.$$"
+# A program's CMakeLists.txt names its own sources only: a path into another
+# folder of the checkout (tests/ aside: the page's build also runs the
+# library's fast-path tests) or a parent folder is a file compiled twice.
+for folder in src host images tools web plugins/frei0r; do
+  lists="$root/$folder/CMakeLists.txt"
+  [ -f "$lists" ] || continue
+  grep -v '^[[:space:]]*#' "$lists" | grep -oE '\$\{(PROJECT|CMAKE)_SOURCE_DIR\}/[A-Za-z0-9_.]+|\.\./[^ )]*' |
+    while read -r reference; do
+      case "$reference" in
+        *_SOURCE_DIR}/tests|*_SOURCE_DIR}/cmake) ;;
+        *) echo "$folder/CMakeLists.txt: compiles or includes $reference" ;;
+      esac
+    done
 done >>"${TMPDIR:-/tmp}/include_layers.$$"
 crossings=$(wc -l <"${TMPDIR:-/tmp}/include_layers.$$")
 cat "${TMPDIR:-/tmp}/include_layers.$$"

@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <vector>
+
 #include <emscripten.h>
 #include <stb_image.h>
-#include <stb_image_write.h>
 
+#include "frame.hpp"
 #include "frame_arena.hpp"
-#include "image_io.hpp"
+#include "png_encode.hpp"
 #include "script_state.hpp"
 #include "test_card.hpp"
 
@@ -33,8 +35,7 @@ int inputHeight = 0;
 unsigned char* result = nullptr;
 int resultWidth = 0;
 int resultHeight = 0;
-unsigned char* png = nullptr;
-int pngSize = 0;
+std::vector<unsigned char> png;
 
 bool sizeInput(int width, int height) {
     // In 64 bits: size_t has 32 here, and a header's 65536 x 65536 would wrap to 0.
@@ -52,30 +53,11 @@ bool sizeInput(int width, int height) {
     return input != nullptr;
 }
 
-// R, G, B, A bytes to the frame's B, G, R, A, and back (the same swap). In
-// whole words, so that the vector engine's compiler makes one vector pass of
-// it; from and to may be the same buffer.
-void swapRedBlue(const unsigned char* from, unsigned char* to, std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        std::uint32_t word;
-        std::memcpy(&word, from + i * 4u, 4);
-        word = (word & 0xFF00FF00u) | ((word >> 16) & 0xFFu) | ((word & 0xFFu) << 16);
-        std::memcpy(to + i * 4u, &word, 4);
-    }
-}
+using pelx04image::swapRedBlue;
 
 // Where pgRgbaOf leaves its copy; kept from call to call.
 unsigned char* rgbaCopy = nullptr;
 std::size_t rgbaCopyBytes = 0;
-
-// stb hands the whole PNG over in one call; a failed copy leaves no PNG.
-void keepPng(void* context, void* data, int size) {
-    (void)context;
-    std::free(png);
-    png = size > 0 ? static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size))) : nullptr;
-    pngSize = png != nullptr ? size : 0;
-    if (png != nullptr) std::memcpy(png, data, static_cast<std::size_t>(size));
-}
 
 }  // namespace
 
@@ -94,8 +76,8 @@ EMSCRIPTEN_KEEPALIVE int pgStart() {
 EMSCRIPTEN_KEEPALIVE const char* pgHostError() { return hostError; }
 
 EMSCRIPTEN_KEEPALIVE int pgLoadTestCard() {
-    pelx04run::Frame card;
-    if (!pelx04run::makeTestCard(card) || !sizeInput(card.width, card.height)) return 0;
+    pelx04image::Frame card;
+    if (!pelx04image::makeTestCard(card) || !sizeInput(card.width, card.height)) return 0;
     std::memcpy(input, card.words.data(), card.pixelCount() * 4u);
     return 1;
 }
@@ -186,9 +168,7 @@ EMSCRIPTEN_KEEPALIVE const char* pgOutput() { return pelx04web::scriptOutput(); 
 
 // The last result as an RGBA PNG, every word exact, alpha included.
 EMSCRIPTEN_KEEPALIVE int pgEncodePng() {
-    std::free(png);
-    png = nullptr;
-    pngSize = 0;
+    png.clear();
     if (result == nullptr) {
         hostError = "no result to save";
         return 0;
@@ -200,18 +180,13 @@ EMSCRIPTEN_KEEPALIVE int pgEncodePng() {
         return 0;
     }
     swapRedBlue(result, rgba, pixels);
-    const int written = stbi_write_png_to_func(keepPng, nullptr, resultWidth, resultHeight, 4, rgba, resultWidth * 4);
+    const bool encoded = pelx04image::encodePng(resultWidth, resultHeight, 4, rgba, png);
     std::free(rgba);
-    if (written == 0) {
-        std::free(png);
-        png = nullptr;
-        pngSize = 0;
-    }
-    if (png == nullptr) hostError = "out of memory for the PNG";
-    return png != nullptr;
+    if (!encoded) hostError = "out of memory for the PNG";
+    return encoded;
 }
 
-EMSCRIPTEN_KEEPALIVE unsigned char* pgPng() { return png; }
-EMSCRIPTEN_KEEPALIVE int pgPngSize() { return pngSize; }
+EMSCRIPTEN_KEEPALIVE unsigned char* pgPng() { return png.empty() ? nullptr : png.data(); }
+EMSCRIPTEN_KEEPALIVE int pgPngSize() { return static_cast<int>(png.size()); }
 
 }  // extern "C"

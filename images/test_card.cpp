@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace pelx04run {
+namespace pelx04image {
 namespace {
 
 std::uint32_t argb(int a, int r, int g, int b) {
@@ -94,4 +94,4 @@ bool makeTestCard(Frame& frame) {
     return true;
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04image

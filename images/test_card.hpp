@@ -1,9 +1,10 @@
-// The built-in test card that a script runs on when no image is given.
+// The built-in test card that a script runs on when no image is given, in
+// the runner and on the page alike.
 #pragma once
 
-#include "image_io.hpp"
+#include "frame.hpp"
 
-namespace pelx04run {
+namespace pelx04image {
 
 constexpr int testCardWidth = 1920;
 constexpr int testCardHeight = 1080;
@@ -15,4 +16,4 @@ constexpr int testCardHeight = 1080;
 // transparent patch that still carries colour. False when out of memory.
 bool makeTestCard(Frame& frame);
 
-}  // namespace pelx04run
+}  // namespace pelx04image
