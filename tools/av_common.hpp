@@ -34,6 +34,16 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 
+// Options handed to FFmpeg, which takes them by address and leaves the ones
+// it did not use.
+struct Dictionary {
+    AVDictionary* entries = nullptr;
+    Dictionary() = default;
+    Dictionary(const Dictionary&) = delete;
+    Dictionary& operator=(const Dictionary&) = delete;
+    ~Dictionary() { av_dict_free(&entries); }
+};
+
 inline std::string avErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);

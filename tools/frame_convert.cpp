@@ -56,16 +56,18 @@ bool isRgbFormat(AVPixelFormat format) {
 
 BgraConverter::~BgraConverter() { sws_freeContext(context_); }
 
-bool BgraConverter::prepare(int srcW, int srcH, AVPixelFormat srcFormat, int dstW, int dstH, AVPixelFormat dstFormat,
-                            AVColorSpace matrix, AVColorRange srcRange, AVColorRange dstRange, std::string& error) {
+bool BgraConverter::prepare(const Picture& from, const Picture& to, AVColorSpace matrix, std::string& error) {
     SwsContext* previous = context_;
-    context_ = sws_getCachedContext(context_, srcW, srcH, srcFormat, dstW, dstH, dstFormat, SWS_BICUBIC, nullptr,
-                                    nullptr, nullptr);
+    context_ = sws_getCachedContext(context_, from.width, from.height, from.format, to.width, to.height, to.format,
+                                    SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (context_ == nullptr) {
-        error = std::string("cannot convert ") + (av_get_pix_fmt_name(srcFormat) ? av_get_pix_fmt_name(srcFormat) : "?") +
-                " to " + (av_get_pix_fmt_name(dstFormat) ? av_get_pix_fmt_name(dstFormat) : "?");
+        const char* fromName = av_get_pix_fmt_name(from.format);
+        const char* toName = av_get_pix_fmt_name(to.format);
+        error = std::string("cannot convert ") + (fromName ? fromName : "?") + " to " + (toName ? toName : "?");
         return false;
     }
+    const AVColorRange srcRange = from.range;
+    const AVColorRange dstRange = to.range;
     if (context_ == previous && matrix == matrix_ && srcRange == srcRange_ && dstRange == dstRange_) return true;
     const int* coefficients = sws_getCoefficients(static_cast<int>(matrix));
     // Brightness 0, contrast and saturation 1.0 in 16.16 fixed point.
@@ -88,8 +90,8 @@ bool BgraConverter::toBgra(const AVFrame& source, unsigned char* bgra, int width
     const AVColorSpace matrix =
         effectiveMatrix(knownTag(source.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED), source.height);
     const AVColorRange range = knownTag(source.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
-    if (!prepare(source.width, source.height, format, width, height, AV_PIX_FMT_BGRA, matrix,
-                 effectiveRange(range, format), AVCOL_RANGE_JPEG, error)) {
+    if (!prepare({source.width, source.height, format, effectiveRange(range, format)},
+                 {width, height, AV_PIX_FMT_BGRA, AVCOL_RANGE_JPEG}, matrix, error)) {
         return false;
     }
     uint8_t* planes[4] = {bgra, nullptr, nullptr, nullptr};
@@ -107,8 +109,8 @@ bool BgraConverter::fromBgra(const unsigned char* bgra, int width, int height, A
         return true;
     }
     const AVColorSpace matrix = effectiveMatrix(target.colorspace, target.height);
-    if (!prepare(width, height, AV_PIX_FMT_BGRA, target.width, target.height, format, matrix, AVCOL_RANGE_JPEG,
-                 effectiveRange(target.color_range, format), error)) {
+    if (!prepare({width, height, AV_PIX_FMT_BGRA, AVCOL_RANGE_JPEG},
+                 {target.width, target.height, format, effectiveRange(target.color_range, format)}, matrix, error)) {
         return false;
     }
     const uint8_t* planes[4] = {bgra, nullptr, nullptr, nullptr};

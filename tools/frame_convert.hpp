@@ -33,8 +33,16 @@ public:
     bool fromBgra(const unsigned char* bgra, int width, int height, AVFrame& target, std::string& error);
 
 private:
-    bool prepare(int srcW, int srcH, AVPixelFormat srcFormat, int dstW, int dstH, AVPixelFormat dstFormat,
-                 AVColorSpace matrix, AVColorRange srcRange, AVColorRange dstRange, std::string& error);
+    // One side of a conversion: its size, pixel format and range.
+    struct Picture {
+        int width;
+        int height;
+        AVPixelFormat format;
+        AVColorRange range;
+    };
+    // Makes or keeps the swscale context from `from` to `to`; the YUV side
+    // is read or written with `matrix`.
+    bool prepare(const Picture& from, const Picture& to, AVColorSpace matrix, std::string& error);
 
     SwsContext* context_ = nullptr;
     AVColorSpace matrix_ = AVCOL_SPC_UNSPECIFIED;

@@ -283,99 +283,128 @@ bool MediaInput::acceptFrame() {
     return true;
 }
 
+// A still must be read whole, so any damage fails it; a video keeps the
+// frames decoded up to the damage, and the first damage is what it says when
+// it ends.
+bool MediaInput::carryOn(const std::string& stillError, const std::string& videoNote, std::string& error) {
+    if (video_.still) {
+        error = stillError;
+        return false;
+    }
+    if (endedEarly_.empty()) endedEarly_ = videoNote;
+    return true;
+}
+
+std::optional<MediaInput::Next> MediaInput::takeFrame(std::string& error) {
+    if (video_.still && (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0)) {
+        error = "'" + name_ + "' is damaged or cut short: its decoder found errors in the picture";
+        return Next::failed;
+    }
+    if (!acceptFrame()) {
+        av_frame_unref(frame_.get());
+        return std::nullopt;
+    }
+    if (duration_ >= 0 && timing_.seconds >= duration_) return Next::end;
+    ++framesGiven_;
+    return Next::frame;
+}
+
+MediaInput::Next MediaInput::endOfInput(std::string& error) {
+    if (framesGiven_ == 0 && video_.still) {
+        error = start_ > 0 ? "--start " + secondsText(start_) + " is past the end of '" + name_ +
+                                 "': a still is one frame, at 0 s"
+                           : "'" + name_ + "': no picture could be decoded";
+        return Next::failed;
+    }
+    const bool whole = endedEarly_.empty() && !video_.still && start_ <= 0 && duration_ < 0;
+    if (whole && video_.expectedFrames > 0 && framesGiven_ + hiddenFrames_ < video_.expectedFrames) {
+        endedEarly_ = "'" + name_ + "' ended after " + std::to_string(framesGiven_) + " of its " +
+                      std::to_string(video_.expectedFrames) + " frames";
+    }
+    // Without a frame count (Matroska), a declared duration that the frames
+    // fall well short of tells of a file cut short; half a second of slack
+    // keeps an audio track that runs on from counting.
+    const double frameSeconds = 1.0 / av_q2d(video_.frameRate);
+    if (whole && video_.expectedFrames <= 0 && declaredSeconds_ > 0 && framesGiven_ > 0 &&
+        timing_.seconds + frameSeconds < declaredSeconds_ - std::max(0.5, 2 * frameSeconds)) {
+        endedEarly_ = "'" + name_ + "' ended at " + secondsText(timing_.seconds + frameSeconds) + " of its " +
+                      secondsText(declaredSeconds_);
+    }
+    return Next::end;
+}
+
+// A packet of another stream, with its times counted from the start of the
+// run; false when it lies outside the range and was let go.
+bool MediaInput::passOn(AVPacket& packet) {
+    const AVRational timeBase = format_->streams[packet_->stream_index]->time_base;
+    const std::int64_t offset = offsetIn(timeBase);
+    if (packet_->pts != AV_NOPTS_VALUE) packet_->pts -= offset;
+    if (packet_->dts != AV_NOPTS_VALUE) packet_->dts -= offset;
+    const std::int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+    const double seconds = at == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(at) * av_q2d(timeBase);
+    if ((start_ > 0 && seconds < 0) || (duration_ >= 0 && seconds >= duration_)) {
+        av_packet_unref(packet_.get());
+        return false;
+    }
+    av_packet_move_ref(&packet, packet_.get());
+    return true;
+}
+
+std::optional<MediaInput::Next> MediaInput::readPacket(AVPacket& packet, std::string& error) {
+    const int read = av_read_frame(format_, packet_.get());
+    if (read < 0) {
+        if (read != AVERROR_EOF) {
+            // A read error ends a video there, whatever damage came before it.
+            if (!video_.still) endedEarly_.clear();
+            if (!carryOn("cannot read '" + name_ + "': " + avErrorText(read),
+                         "'" + name_ + "' could not be read past " + secondsText(timing_.seconds) + ": " +
+                             avErrorText(read),
+                         error)) {
+                return Next::failed;
+            }
+        }
+        draining_ = true;
+        avcodec_send_packet(decoder_.get(), nullptr);
+        return std::nullopt;
+    }
+    if (packet_->stream_index != videoIndex_) {
+        if (passOn(packet)) return Next::packet;
+        return std::nullopt;
+    }
+    // An edit list (a copy cut at a time that is not a key frame) hides the
+    // frames before its start: they are decoded, for the frames that need
+    // them, and never shown. The container still counts them.
+    if ((packet_->flags & AV_PKT_FLAG_DISCARD) != 0) ++hiddenFrames_;
+    const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (sent < 0 && sent != AVERROR(EAGAIN) &&
+        !carryOn("'" + name_ + "' is damaged or cut short: " + avErrorText(sent),
+                 "'" + name_ + "' is damaged: " + avErrorText(sent), error)) {
+        return Next::failed;
+    }
+    return std::nullopt;
+}
+
 MediaInput::Next MediaInput::next(AVPacket& packet, std::string& error) {
     for (;;) {
         const int received = avcodec_receive_frame(decoder_.get(), frame_.get());
+        std::optional<Next> step;
         if (received == 0) {
-            if (video_.still && (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0)) {
-                error = "'" + name_ + "' is damaged or cut short: its decoder found errors in the picture";
-                return Next::failed;
+            step = takeFrame(error);
+        } else if (received == AVERROR_EOF) {
+            step = endOfInput(error);
+        } else if (received != AVERROR(EAGAIN)) {
+            if (!carryOn("'" + name_ + "' is damaged or cut short: " + avErrorText(received),
+                         "'" + name_ + "' is damaged: " + avErrorText(received), error)) {
+                step = Next::failed;
             }
-            if (!acceptFrame()) {
-                av_frame_unref(frame_.get());
-                continue;
-            }
-            if (duration_ >= 0 && timing_.seconds >= duration_) return Next::end;
-            ++framesGiven_;
-            return Next::frame;
-        }
-        if (received == AVERROR_EOF) {
-            if (framesGiven_ == 0 && video_.still) {
-                error = start_ > 0 ? "--start " + secondsText(start_) + " is past the end of '" + name_ +
-                                         "': a still is one frame, at 0 s"
-                                   : "'" + name_ + "': no picture could be decoded";
-                return Next::failed;
-            }
-            if (endedEarly_.empty() && !video_.still && video_.expectedFrames > 0 && start_ <= 0 &&
-                duration_ < 0 && framesGiven_ + hiddenFrames_ < video_.expectedFrames) {
-                endedEarly_ = "'" + name_ + "' ended after " + std::to_string(framesGiven_) + " of its " +
-                              std::to_string(video_.expectedFrames) + " frames";
-            }
-            // Without a frame count (Matroska), a declared duration that the
-            // frames fall well short of tells of a file cut short; half a
-            // second of slack keeps an audio track that runs on from counting.
-            const double frameSeconds = 1.0 / av_q2d(video_.frameRate);
-            if (endedEarly_.empty() && !video_.still && video_.expectedFrames <= 0 && start_ <= 0 && duration_ < 0 &&
-                declaredSeconds_ > 0 && framesGiven_ > 0 &&
-                timing_.seconds + frameSeconds < declaredSeconds_ - std::max(0.5, 2 * frameSeconds)) {
-                endedEarly_ = "'" + name_ + "' ended at " + secondsText(timing_.seconds + frameSeconds) + " of its " +
-                              secondsText(declaredSeconds_);
-            }
-            return Next::end;
-        }
-        if (received != AVERROR(EAGAIN)) {
-            if (video_.still) {
-                error = "'" + name_ + "' is damaged or cut short: " + avErrorText(received);
-                return Next::failed;
-            }
-            if (endedEarly_.empty()) endedEarly_ = "'" + name_ + "' is damaged: " + avErrorText(received);
-            continue;
-        }
-        if (draining_) {
+        } else if (draining_) {
             // The decoder asked for more after the flush packet: nothing left.
-            return Next::end;
+            step = Next::end;
+        } else {
+            step = readPacket(packet, error);
         }
-        const int read = av_read_frame(format_, packet_.get());
-        if (read < 0) {
-            if (read != AVERROR_EOF) {
-                if (video_.still) {
-                    error = "cannot read '" + name_ + "': " + avErrorText(read);
-                    return Next::failed;
-                }
-                endedEarly_ = "'" + name_ + "' could not be read past " + secondsText(timing_.seconds) + ": " +
-                              avErrorText(read);
-            }
-            draining_ = true;
-            avcodec_send_packet(decoder_.get(), nullptr);
-            continue;
-        }
-        if (packet_->stream_index != videoIndex_) {
-            const AVRational timeBase = format_->streams[packet_->stream_index]->time_base;
-            const std::int64_t offset = offsetIn(timeBase);
-            if (packet_->pts != AV_NOPTS_VALUE) packet_->pts -= offset;
-            if (packet_->dts != AV_NOPTS_VALUE) packet_->dts -= offset;
-            const std::int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
-            const double seconds = at == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(at) * av_q2d(timeBase);
-            if ((start_ > 0 && seconds < 0) || (duration_ >= 0 && seconds >= duration_)) {
-                av_packet_unref(packet_.get());
-                continue;
-            }
-            av_packet_move_ref(&packet, packet_.get());
-            return Next::packet;
-        }
-        // An edit list (a copy cut at a time that is not a key frame) hides
-        // the frames before its start: they are decoded, for the frames that
-        // need them, and never shown. The container still counts them.
-        if ((packet_->flags & AV_PKT_FLAG_DISCARD) != 0) ++hiddenFrames_;
-        const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
-        av_packet_unref(packet_.get());
-        if (sent < 0 && sent != AVERROR(EAGAIN)) {
-            if (video_.still) {
-                error = "'" + name_ + "' is damaged or cut short: " + avErrorText(sent);
-                return Next::failed;
-            }
-            if (endedEarly_.empty()) endedEarly_ = "'" + name_ + "' is damaged: " + avErrorText(sent);
-        }
+        if (step) return *step;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,12 @@ private:
     bool openProbed(const InputLimits& limits, std::string& error);
     bool openDecoder(const InputLimits& limits, std::string& error);
     bool acceptFrame();
+    // The steps of next(); nullopt: go round again.
+    std::optional<Next> takeFrame(std::string& error);
+    std::optional<Next> readPacket(AVPacket& packet, std::string& error);
+    Next endOfInput(std::string& error);
+    bool passOn(AVPacket& packet);
+    bool carryOn(const std::string& stillError, const std::string& videoNote, std::string& error);
     std::int64_t offsetIn(AVRational timeBase) const;
 
     AVFormatContext* format_ = nullptr;

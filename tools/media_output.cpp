@@ -185,7 +185,8 @@ bool MediaOutput::openContainer(const std::string& path, int fd, std::string& er
     return true;
 }
 
-bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error) {
+// The encoder asked for, or the format's default, or the muxer's own.
+const AVCodec* MediaOutput::chooseEncoder(const EncoderSettings& settings, std::string& error) const {
     const MediaFormat* format = formatOf(lowerExtension(format_->url ? format_->url : ""));
     std::string name = settings.codec;
     if (name.empty() && format != nullptr && format->encoder != nullptr) name = format->encoder;
@@ -193,31 +194,33 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
                                         : avcodec_find_encoder_by_name(name.c_str());
     if (name.empty() && format_->oformat->video_codec == AV_CODEC_ID_NONE) {
         error = std::string("a ") + format_->oformat->name + " file holds no video";
-        return false;
+        return nullptr;
     }
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) {
         error = "no video encoder named '" + name + "' is installed (ffmpeg -encoders lists them)";
-        return false;
+        return nullptr;
     }
     if (avformat_query_codec(format_->oformat, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
         error = std::string("a ") + format_->oformat->name + " file cannot hold " + codec->name + " video";
-        return false;
+        return nullptr;
     }
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!frame_ || !packet_) {
-        error = "out of memory";
-        return false;
-    }
-    width_ = source.width;
-    height_ = source.height;
-    sourceTimeBase_ = source.timeBase;
-    // Frames keep the input's own timestamps; an encoder whose standard
-    // cannot count in the input's time base (MPEG-4 past 1/65535) counts in
-    // frames of the frame rate instead, as ffmpeg's encoders do.
+    return codec;
+}
+
+// Frames keep the input's own timestamps; an encoder whose standard cannot
+// count in the input's time base (MPEG-4 past 1/65535) counts in frames of
+// the frame rate instead, as ffmpeg's encoders do. The first try's complaint
+// is kept quiet by a log offset on that encoder alone, and the options it
+// did not take are filled again from the settings. On success `options`
+// holds those the encoder has no use for.
+bool MediaOutput::openInTimeBase(const AVCodec* codec, const VideoSource& source, const EncoderSettings& settings,
+                                 Dictionary& options, std::string& error) {
+    // Lifts every level past AV_LOG_TRACE, so that nothing this encoder
+    // logs is shown, while staying inside the byte FFmpeg keeps of a level.
+    constexpr int silenced = 192;
+    static_assert(AV_LOG_FATAL + silenced > AV_LOG_TRACE && AV_LOG_TRACE + silenced <= 0xff, "a log level");
     const AVRational timeBases[2] = {source.timeBase, av_inv_q(source.frameRate)};
     const int attempts = av_cmp_q(timeBases[0], timeBases[1]) == 0 ? 1 : 2;
-    AVDictionary* options = nullptr;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const bool last = attempt + 1 == attempts;
         encoder_.reset(avcodec_alloc_context3(codec));
@@ -227,34 +230,31 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
         }
         configure(*encoder_, codec, source, timeBases[attempt], (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0);
         encoder_->thread_count = settings.threads;
-        fillOptions(codec, settings, options);
-        const int level = av_log_get_level();
-        if (!last) av_log_set_level(AV_LOG_QUIET);
-        const int opened = avcodec_open2(encoder_.get(), codec, &options);
-        av_log_set_level(level);
-        if (opened >= 0) break;
-        av_dict_free(&options);
+        encoder_->log_level_offset = last ? 0 : silenced;
+        av_dict_free(&options.entries);
+        fillOptions(codec, settings, options.entries);
+        const int opened = avcodec_open2(encoder_.get(), codec, &options.entries);
+        encoder_->log_level_offset = 0;
+        if (opened >= 0) return true;
         if (last) {
             error = std::string("cannot open the ") + codec->name + " encoder: " + avErrorText(opened);
             return false;
         }
     }
-    AVCodecContext& enc = *encoder_;
-    if (av_dict_count(options) > 0) {
-        error = std::string("the ") + codec->name + " encoder has no option '" +
-                av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key + "'";
-        av_dict_free(&options);
-        return false;
-    }
-    av_dict_free(&options);
-    borrowFrames_ = codec->id == AV_CODEC_ID_RAWVIDEO && enc.pix_fmt == AV_PIX_FMT_BGRA &&
-                    !(codec->capabilities & AV_CODEC_CAP_DELAY);
+    return false;
+}
+
+// The frame the script's words are converted into, with the encoder's
+// format, size and colour tags; raw BGRA is lent to the encoder instead.
+bool MediaOutput::prepareFrames(std::string& error) {
+    const AVCodecContext& enc = *encoder_;
+    borrowFrames_ = enc.codec->id == AV_CODEC_ID_RAWVIDEO && enc.pix_fmt == AV_PIX_FMT_BGRA &&
+                    !(enc.codec->capabilities & AV_CODEC_CAP_DELAY);
     borrowed_.reset(av_frame_alloc());
     if (!borrowed_) {
         error = "out of memory";
         return false;
     }
-
     frame_->format = enc.pix_fmt;
     frame_->width = enc.width;
     frame_->height = enc.height;
@@ -267,6 +267,28 @@ bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& 
         return false;
     }
     return true;
+}
+
+bool MediaOutput::openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error) {
+    const AVCodec* codec = chooseEncoder(settings, error);
+    if (codec == nullptr) return false;
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) {
+        error = "out of memory";
+        return false;
+    }
+    width_ = source.width;
+    height_ = source.height;
+    sourceTimeBase_ = source.timeBase;
+    Dictionary options;
+    if (!openInTimeBase(codec, source, settings, options, error)) return false;
+    if (av_dict_count(options.entries) > 0) {
+        error = std::string("the ") + codec->name + " encoder has no option '" +
+                av_dict_get(options.entries, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key + "'";
+        return false;
+    }
+    return prepareFrames(error);
 }
 
 void MediaOutput::addCopiedStreams(AVFormatContext* input, int videoIndex) {

@@ -56,6 +56,10 @@ public:
 private:
     bool openContainer(const std::string& path, int fd, std::string& error);
     bool openEncoder(const VideoSource& source, const EncoderSettings& settings, std::string& error);
+    const AVCodec* chooseEncoder(const EncoderSettings& settings, std::string& error) const;
+    bool openInTimeBase(const AVCodec* codec, const VideoSource& source, const EncoderSettings& settings,
+                        Dictionary& options, std::string& error);
+    bool prepareFrames(std::string& error);
     void addCopiedStreams(AVFormatContext* input, int videoIndex);
     bool drainEncoder(std::string& error);
     bool lendFrame(const unsigned char* bgra, std::string& error);

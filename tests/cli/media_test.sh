@@ -98,9 +98,11 @@ range)
   # Repeated --opt, each taking one value, before SCRIPT.
   "$runner" --opt preset=ultrafast --opt tune=film --quiet empty.lua in.mp4 -o three.mkv --frames 3
   [ "$(probe -count_frames -show_entries stream=nb_read_frames -of csv=p=0 three.mkv)" = 3 ] || fail "--frames"
-  # AVI's default MPEG-4 cannot count in 1/90000: it counts in frames instead.
+  # AVI's default MPEG-4 cannot count in 1/90000: it counts in frames instead,
+  # and the first try's complaint is not shown.
   ff -i in.mp4 -frames:v 4 -c copy -video_track_timescale 90000 -f mov in90.mov
-  "$runner" --quiet empty.lua in90.mov -o four.avi
+  "$runner" --quiet empty.lua in90.mov -o four.avi 2>err.txt
+  [ ! -s err.txt ] || fail "avi: $(cat err.txt)"
   [ "$(probe -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0 four.avi)" = mpeg4,4 ] ||
     fail "avi: $(probe -show_entries stream=codec_name,nb_read_frames -count_frames -of csv=p=0 four.avi)"
   # One image out of a video needs --frames 1, as with ffmpeg; nothing is left behind.
