@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -312,15 +314,21 @@ TEST(OutputFile, DeviceIsWrittenDirectlyAndStaysADevice) {
     EXPECT_TRUE(S_ISCHR(status.st_mode));
 }
 
+// .NAME.<96 random bits in hex>.part beside OUTPUT: nothing of the process
+// (its id, a count) that another user could guess, and never the same twice.
 TEST(OutputFile, TemporaryNamesCannotBeGuessed) {
     ScratchDir dir;
-    OutputFile first;
-    OutputFile second;
-    std::string error;
-    ASSERT_TRUE(first.open(dir.file("out.png"), error)) << error;
-    ASSERT_TRUE(second.open(dir.file("out.png"), error)) << error;
-    EXPECT_NE(first.writePath(), second.writePath());
-    EXPECT_EQ(first.writePath().find(std::to_string(::getpid())), std::string::npos);
+    const std::regex shape(std::regex_replace(dir.file(""), std::regex("[.]"), "[.]") + "[.]out[.]png[.]([0-9a-f]{24})[.]part");
+    std::set<std::string> suffixes;
+    for (int i = 0; i < 8; ++i) {
+        OutputFile output;
+        std::string error;
+        ASSERT_TRUE(output.open(dir.file("out.png"), error)) << error;
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(output.writePath(), match, shape)) << output.writePath();
+        suffixes.insert(match[1]);
+    }
+    EXPECT_EQ(suffixes.size(), 8u);
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -32,7 +32,8 @@ TEST(Gamma, ExponentsAreQuantisedToHundredths) {
         {2.2, 1000, 2.2}, {0.22, 100, 2.2}, {0.4545, 1000, 0.45}, {0.45, 1000, 0.45},
         {1, 1000, 1.0},   {0.004, 1000, 0.0}, {0.005, 1000, 0.01}, {-1, 1000, -1.0},
     };
-    for (const auto& c : cases) EXPECT_EQ(gammaExponent(c.argument, c.scale), 0.01 * std::round(c.exponent * 100));
+    // The exponents are the doubles these literals name: 0.01 x 220 is 2.2 exactly, 0.01 x 45 is 0.45.
+    for (const auto& c : cases) EXPECT_EQ(gammaExponent(c.argument, c.scale), c.exponent) << c.argument;
 }
 
 TEST(Gamma, ChannelCurves) {
