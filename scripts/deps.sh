@@ -21,6 +21,8 @@ packages_of() {
     # A one-node cluster scheduler for the batch stage; nothing starts its daemons.
     slurm)   echo "slurmctld slurmd slurm-client munge" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
+    # The aarch64 cross build of the library (cmake --preset aarch64).
+    cross)   echo "g++-aarch64-linux-gnu liblua5.1-0-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
@@ -58,6 +60,8 @@ case "$missing" in
   *:i386*)
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
 esac
-$sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
+# An index that fails to refresh (a mirror mid-sync for one architecture)
+# leaves the one there was: the install below says whether it is enough.
+$sudo apt-get -o DPkg::Lock::Timeout=900 update -qq || echo "apt-get update failed; using the index there is" >&2
 # shellcheck disable=SC2086
 $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends $missing >/dev/null
