@@ -1,7 +1,6 @@
 #include "media_formats.hpp"
 
 #include <cstring>
-#include <iterator>
 
 namespace pelx04run {
 namespace {
@@ -11,7 +10,8 @@ constexpr bool still = true;
 
 // A still is written by FFmpeg's image2pipe muxer to the output's descriptor;
 // a numbered name (shot_%04d.png) goes to image2, which opens each file.
-// Targa has no content probe of its own: only image2 reads it, by name.
+// Targa has no content probe of its own: only image2 reads it, by name. The
+// messages and --help list the formats in this order.
 const MediaFormat formats[] = {
     {"mp4", "mov", "mp4", "libx264", 18, video},
     {"mkv", "matroska", "matroska", "libx264", 18, video},
@@ -46,9 +46,6 @@ std::string padded(std::string text, std::size_t width) {
 }
 
 }  // namespace
-
-const MediaFormat* mediaFormatsBegin() { return std::begin(formats); }
-const MediaFormat* mediaFormatsEnd() { return std::end(formats); }
 
 std::string lowerExtension(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');

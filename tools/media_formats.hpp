@@ -16,10 +16,6 @@ struct MediaFormat {
     bool still;             // one picture to a file (a numbered name makes a sequence)
 };
 
-// Every format, in the order the messages and --help list them.
-const MediaFormat* mediaFormatsBegin();
-const MediaFormat* mediaFormatsEnd();
-
 // Where a still goes without -o: out/<script name>.<this>.
 constexpr const char* defaultStillExtension = "png";
 
