@@ -301,11 +301,12 @@ void boundPatternWork(lua_State* L) {
         lua_pushcfunction(L, entry.function);
         lua_setfield(L, string, entry.name);
     }
+    // gfind is gmatch under its old name, the same function.
     lua_getfield(L, string, "gfind");
     const bool hasGfind = !lua_isnil(L, -1);
     lua_pop(L, 1);
     if (hasGfind) {
-        lua_pushcfunction(L, boundedGmatch);
+        lua_getfield(L, string, "gmatch");
         lua_setfield(L, string, "gfind");
     }
     lua_pop(L, 1);
