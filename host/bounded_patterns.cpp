@@ -15,10 +15,11 @@
 namespace pelx04run {
 namespace {
 
-// The matcher recurses once per repetition, optional or capture item. A level
-// takes 80 to 96 bytes of C stack on x86-64 and about 95 in WebAssembly under
-// V8, as Lua's own does, so this many stay under 100 KB, a tenth of the 1 MB a
-// worker or render thread may have.
+// The matcher recurses once per repetition, optional or capture item, as
+// Lua's own does. A level takes 88 to 160 bytes of C stack on x86-64 (one
+// frame for '?' and captures, two for '*', '+' and '-'; gcc and clang at -O2),
+// so this many stay under 160 KB, a sixth of the 1 MB a worker or render
+// thread may have.
 constexpr int maxPatternItems = 1000;
 
 // What makes find match a pattern rather than search for the text itself.
