@@ -25,8 +25,11 @@ constexpr int maxPatternItems = 1000;
 // What makes find match a pattern rather than search for the text itself.
 const char* const patternSpecials = "^$*+?.([%-";
 
-// A replacement string costs a step per this many bytes, as it is copied.
-constexpr long replacementBytesPerStep = 16;
+// What a replacement costs beyond the match, in steps that take as long as
+// an instruction: each one (a call of the function, a look-up in the table),
+// and each byte of a replacement string, as it is expanded.
+constexpr long stepsPerReplacement = 8;
+constexpr long stepsPerReplacementByte = 2;
 
 // A match whose steps are paid from the frame's instruction budget: taken
 // when an attempt starts and given back when it ends, so that no Lua code
@@ -190,13 +193,10 @@ int boundedGmatch(lua_State* L) {
 // A replacement string (argument 3): %0 is the match, %1 to %9 the captures,
 // % before anything else that character. A last lone '%' adds the zero byte
 // that ends every Lua string, as Lua's gsub does.
-void addReplacementString(lua_State* L, PaidMatch& paid, luaL_Buffer* buffer, const char* start, const char* end) {
+void addReplacementString(lua_State* L, const PaidMatch& paid, luaL_Buffer* buffer, const char* start,
+                          const char* end) {
     std::size_t length = 0;
     const char* text = lua_tolstring(L, 3, &length);
-    if (!pay(paid, 1 + static_cast<long>(length) / replacementBytesPerStep)) {
-        paid.match.error = PatternError::outOfSteps;
-        raiseMatchError(L, paid.match);
-    }
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] != '%') {
             luaL_addchar(buffer, text[i]);
@@ -218,7 +218,14 @@ void addReplacementString(lua_State* L, PaidMatch& paid, luaL_Buffer* buffer, co
 // of the table at the first capture, or the function's result over all of
 // them; nil or false keeps the match.
 void addReplacement(lua_State* L, PaidMatch& paid, luaL_Buffer* buffer, const char* start, const char* end) {
-    switch (lua_type(L, 3)) {
+    const int type = lua_type(L, 3);
+    std::size_t length = 0;
+    if (type == LUA_TNUMBER || type == LUA_TSTRING) lua_tolstring(L, 3, &length);
+    if (!pay(paid, stepsPerReplacement + stepsPerReplacementByte * static_cast<long>(length))) {
+        paid.match.error = PatternError::outOfSteps;
+        raiseMatchError(L, paid.match);
+    }
+    switch (type) {
     case LUA_TNUMBER:
     case LUA_TSTRING:
         addReplacementString(L, paid, buffer, start, end);
