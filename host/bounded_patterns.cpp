@@ -25,9 +25,11 @@ constexpr int maxPatternItems = 1000;
 // What makes find match a pattern rather than search for the text itself.
 const char* const patternSpecials = "^$*+?.([%-";
 
-// What a replacement costs beyond the match, in steps that take as long as
-// an instruction: each one (a call of the function, a look-up in the table),
-// and each byte of a replacement string, as it is expanded.
+// The work besides matching, in steps that take about as long as an
+// instruction: reading the pattern through (find's search for special
+// characters, the count of its depth), a replacement (a call of the function,
+// a look-up in the table) and each byte of a replacement string, expanded.
+constexpr std::size_t patternBytesPerStep = 4;
 constexpr long stepsPerReplacement = 8;
 constexpr long stepsPerReplacementByte = 2;
 
@@ -56,10 +58,14 @@ const char* matchAt(PaidMatch& paid, const char* at, const char* pattern) {
     return end;
 }
 
-bool pay(PaidMatch& paid, long steps) {
-    const long left = takeInstructions(paid.budget);
-    returnInstructions(paid.budget, left >= steps ? left - steps : left);
-    return left >= steps;
+// Pays `steps` from the budget, or raises the instruction limit's error.
+void pay(lua_State* L, InstructionBudget* budget, long steps) {
+    const long left = takeInstructions(budget);
+    if (left < steps) {
+        instructionLimitReached(L);
+        return;
+    }
+    returnInstructions(budget, left - steps);
 }
 
 int raiseMatchError(lua_State* L, const PatternMatch& match) {
@@ -68,6 +74,10 @@ int raiseMatchError(lua_State* L, const PatternMatch& match) {
 }
 
 // The pattern is argument 2.
+void payForPattern(lua_State* L, InstructionBudget* budget) {
+    pay(L, budget, 1 + static_cast<long>(lua_objlen(L, 2) / patternBytesPerStep));
+}
+
 void refuseDeepPattern(lua_State* L, const char* pattern) {
     const int depth = patternDepth(pattern);
     if (depth <= maxPatternItems) return;
@@ -121,6 +131,7 @@ int findOrMatch(lua_State* L, bool find) {
     const std::size_t start = startOffset(luaL_optinteger(L, 3, 1), size);
     PaidMatch paid;
     startMatch(L, paid, subject, size);
+    payForPattern(L, paid.budget);
     // A plain search takes the whole argument, zero bytes included; a pattern
     // ends at its first zero byte.
     if (find && (lua_toboolean(L, 4) || std::strpbrk(pattern, patternSpecials) == nullptr)) {
@@ -183,7 +194,9 @@ int gmatchNext(lua_State* L) {
 
 int boundedGmatch(lua_State* L) {
     luaL_checkstring(L, 1);
-    refuseDeepPattern(L, luaL_checkstring(L, 2));
+    const char* pattern = luaL_checkstring(L, 2);
+    payForPattern(L, armedInstructionBudget(L));
+    refuseDeepPattern(L, pattern);
     lua_settop(L, 2);
     lua_pushinteger(L, 0);
     lua_pushcclosure(L, gmatchNext, 3);
@@ -221,10 +234,7 @@ void addReplacement(lua_State* L, PaidMatch& paid, luaL_Buffer* buffer, const ch
     const int type = lua_type(L, 3);
     std::size_t length = 0;
     if (type == LUA_TNUMBER || type == LUA_TSTRING) lua_tolstring(L, 3, &length);
-    if (!pay(paid, stepsPerReplacement + stepsPerReplacementByte * static_cast<long>(length))) {
-        paid.match.error = PatternError::outOfSteps;
-        raiseMatchError(L, paid.match);
-    }
+    pay(L, paid.budget, stepsPerReplacement + stepsPerReplacementByte * static_cast<long>(length));
     switch (type) {
     case LUA_TNUMBER:
     case LUA_TSTRING:
@@ -260,13 +270,14 @@ int boundedGsub(lua_State* L) {
                   replacement == LUA_TNUMBER || replacement == LUA_TSTRING || replacement == LUA_TFUNCTION ||
                       replacement == LUA_TTABLE,
                   3, "string/function/table expected");
+    PaidMatch paid;
+    startMatch(L, paid, subject, size);
+    payForPattern(L, paid.budget);
     refuseDeepPattern(L, pattern);
     const bool anchored = *pattern == '^';
     if (anchored) ++pattern;
     luaL_Buffer buffer;
     luaL_buffinit(L, &buffer);
-    PaidMatch paid;
-    startMatch(L, paid, subject, size);
     const char* at = subject;
     int count = 0;
     while (count < maxReplacements) {

@@ -17,11 +17,11 @@ namespace pelx04run {
 //   refused before it is matched: "pattern 'a?a?...' (N bytes) is too complex:
 //   ...", since the matcher recurses once per item, as Lua's does, and would
 //   overflow the C stack;
-// - every step of the work (an item tried, a character scanned, a plain
-//   find's comparison, a replacement and its string's bytes) is paid from the
-//   instruction budget that armInstructionLimit arms: past it, the call
-//   raises the instruction limit's own error. Without a limit armed, nothing
-//   is counted.
+// - every step of the work (reading the pattern, an item tried, a character
+//   scanned, a plain find's comparison, a replacement and its string's
+//   bytes) is paid from the instruction budget that armInstructionLimit arms:
+//   past it, the call raises the instruction limit's own error. Without a
+//   limit armed, nothing is counted.
 // Call inside a protected call, after luaL_openlibs; calling it again changes
 // nothing.
 void boundPatternWork(lua_State* L);

@@ -11,9 +11,10 @@ namespace {
 
 constexpr char escape = '%';
 
-// Comparing bytes with memcmp is far cheaper than a pattern item: a step pays
-// for this many.
-constexpr long bytesPerStep = 16;
+// Comparing bytes with memcmp, or looking for one with memchr, is far
+// cheaper than trying a pattern item: a step pays for this many.
+constexpr long comparedBytesPerStep = 16;
+constexpr long searchedBytesPerStep = 64;
 
 int byteAt(const char* p) { return static_cast<unsigned char>(*p); }
 
@@ -165,7 +166,7 @@ const char* matchBackReference(PatternMatch& match, const char* at, int digit) {
     // never succeeds.
     if (capture.length == capturePosition) return nullptr;
     const std::size_t length = static_cast<std::size_t>(capture.length);
-    if (!spend(match, static_cast<long>(length) / bytesPerStep)) return nullptr;
+    if (!spend(match, static_cast<long>(length) / comparedBytesPerStep)) return nullptr;
     if (static_cast<std::size_t>(match.subjectEnd - at) < length || std::memcmp(capture.start, at, length) != 0) {
         return nullptr;
     }
@@ -283,15 +284,16 @@ const char* findPlain(PatternMatch& match, const char* from, const char* needle,
     const std::size_t size = static_cast<std::size_t>(match.subjectEnd - from);
     if (needleSize > size) return nullptr;
     // Each place where the first byte matches costs a comparison of the rest.
-    const long stepsPerCandidate = 1 + static_cast<long>(needleSize / bytesPerStep);
+    const long stepsPerCandidate = 1 + static_cast<long>(needleSize) / comparedBytesPerStep;
     const char* last = match.subjectEnd - needleSize;
     while (from <= last) {
         const void* found = std::memchr(from, needle[0], static_cast<std::size_t>(last - from) + 1);
+        const char* searched = found != nullptr ? static_cast<const char*>(found) : last + 1;
+        if (!spend(match, (searched - from) / searchedBytesPerStep)) return nullptr;
         if (found == nullptr) return nullptr;
-        const char* candidate = static_cast<const char*>(found);
         if (!spend(match, stepsPerCandidate)) return nullptr;
-        if (std::memcmp(candidate + 1, needle + 1, needleSize - 1) == 0) return candidate;
-        from = candidate + 1;
+        if (std::memcmp(searched + 1, needle + 1, needleSize - 1) == 0) return searched;
+        from = searched + 1;
     }
     return nullptr;
 }
