@@ -146,6 +146,12 @@ void setArgTable(lua_State* L, const ScriptOptions& options) {
     lua_setglobal(L, "arg");
 }
 
+int setArgStep(lua_State* L) {
+    const HostState* host = static_cast<const HostState*>(lua_touserdata(L, 1));
+    setArgTable(L, host->options);
+    return 0;
+}
+
 // Compiles host->loadText and keeps it as the chunk to run.
 int loadChunk(lua_State* L) {
     const HostState* host = static_cast<const HostState*>(lua_touserdata(L, 1));
@@ -382,6 +388,15 @@ bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long 
         if (host->options.framePlaceInErrors) error.insert(0, framePlace(index, time));
     }
     collectIfNeeded(L, host, status != 0);
+    return status == 0;
+}
+
+bool setScriptArgs(lua_State* L, const std::vector<std::string>& args, std::string& error) {
+    HostState* host = hostOf(L);
+    host->options.scriptArgs = args;
+    const int status = lua_cpcall(L, setArgStep, host);
+    if (status != 0) takeError(L, host, status, error);
+    lua_settop(L, 0);
     return status == 0;
 }
 

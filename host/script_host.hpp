@@ -67,6 +67,11 @@ bool loadScriptText(lua_State* L, const char* text, std::size_t size, const char
 bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long index, double time,
                std::string& error);
 
+// Replaces the script's arguments from the next frame on: the global `arg`
+// (made afresh, as openScriptHost makes it) and the script's `...`. For a
+// program whose values change while it runs (the plugin's, from its host).
+bool setScriptArgs(lua_State* L, const std::vector<std::string>& args, std::string& error);
+
 void closeScriptHost(lua_State* L);
 
 // "frame INDEX at T s: " (no "at T s" for an unknown time): how every error

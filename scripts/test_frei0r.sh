@@ -1,8 +1,8 @@
 #!/bin/sh
 # The frei0r plugin inside the real hosts: Debian's ffmpeg, gst-launch-1.0 and
 # melt run build/frei0r-1/pelx04.so on lossless frames of random BGRA words
-# (alpha included), and every frame must equal the frame runner's word for
-# word; at a width ffmpeg 5.1 pads (333) its filter must refuse with a clear
+# (alpha included) with a value from the host as arg[1], and every frame must
+# equal the frame runner's given the same value after --, word for word; at a width ffmpeg 5.1 pads (333) its filter must refuse with a clear
 # message instead. Then frame.time in seconds everywhere, two GStreamer
 # instances on two threads, each on_error, the sandbox, a filter sent past the
 # frame, and the plugin's exports. Work files go to build/frei0r-test/.
@@ -39,38 +39,42 @@ result $rc "the plugin exports the f0r_* functions alone"
 rc=0; readelf -d "$plugin" | grep -q 'NEEDED.*\[liblua5\.1\.so\.0\]' || rc=$?
 result $rc "the plugin links liblua5.1.so.0"
 
-# The script every host runs: a hue turn that changes with the frame, alpha
-# kept, and a print, which must reach standard error and never the frames.
+# The script every host runs: a hue turn that changes with the frame and with
+# arg[1] (value1 in the plugin, whose other values are 0; the word after -- in
+# the runner), alpha kept, and a print, which must reach standard error and
+# never the frames.
+value=0.1
 cat >"$work/hue.lua" <<'EOF'
 print(string.format("time %d %.3f", frame.index, frame.time or -1))
-assert(arg[1] == nil and #arg == 0)
-pelx04.mirtHSV(frame.data, frame.width, frame.height, (120 + 3 * frame.index) % 360, 0, 0)
+assert(#arg == 1 or arg[8] == "0")
+pelx04.mirtHSV(frame.data, frame.width, frame.height, (120 + 3 * frame.index + 360 * tonumber(arg[1])) % 360, 0, 0)
 EOF
 
 # Random words, the clip made from them, and the runner's frames for them.
 make_input() {
   head -c $(($1 * height * 4 * frames)) /dev/urandom >"$work/in_$1.raw"
-  ffmpeg -nostdin -loglevel error -y -f rawvideo -pix_fmt bgra -s "$1x$height" -r 25 -i "$work/in_$1.raw" \
+  timeout -k 5 60 ffmpeg -nostdin -loglevel error -y -f rawvideo -pix_fmt bgra -s "$1x$height" -r 25 -i "$work/in_$1.raw" \
     -c:v ffv1 "$work/in_$1.mkv"
-  timeout 60 "$runner" --raw "$1x$height" "$work/hue.lua" <"$work/in_$1.raw" >"$work/runner_$1.raw" 2>/dev/null
+  timeout -k 5 60 "$runner" --raw "$1x$height" "$work/hue.lua" -- $value <"$work/in_$1.raw" >"$work/runner_$1.raw" \
+    2>/dev/null
 }
 
 run_ffmpeg() {  # WIDTH FILTER-ARGS OUT: frames to standard output, as a pipe would take them
-  timeout 60 ffmpeg -nostdin -loglevel error -y -i "$work/in_$1.mkv" -vf "frei0r=pelx04:$2" \
+  timeout -k 5 60 ffmpeg -nostdin -loglevel error -y -i "$work/in_$1.mkv" -vf "frei0r=pelx04:$2" \
     -f rawvideo -pix_fmt bgra - >"$3" 2>"$3.err"
 }
 
 run_gst() {  # WIDTH OUT
-  timeout 60 gst-launch-1.0 -q filesrc location="$work/in_$1.raw" ! \
+  timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_$1.raw" ! \
     rawvideoparse width="$1" height=$height format=bgra framerate=25/1 ! videoconvert ! \
-    frei0r-filter-pelx04 script="$work/hue.lua" ! videoconvert ! video/x-raw,format=BGRA ! \
+    frei0r-filter-pelx04 script="$work/hue.lua" value1=$value ! videoconvert ! video/x-raw,format=BGRA ! \
     filesink location="$2" >"$2.err" 2>&1
 }
 
-run_melt() {  # WIDTH OUT; melt repeats the last frame, so the first frames are compared
-  timeout 60 melt -quiet "$work/in_$1.mkv" -filter frei0r.pelx04 script="$work/hue.lua" \
+run_melt() {  # WIDTH OUT PARAMETER; melt repeats the last frame, so the first frames are compared
+  timeout -k 5 60 melt -quiet "$work/in_$1.mkv" -filter frei0r.pelx04 "$3=$work/hue.lua" value1=$value \
     -consumer "avformat:$2.mkv" vcodec=ffv1 pix_fmt=bgra real_time=-1 >"$2.err" 2>&1 &&
-    ffmpeg -nostdin -loglevel error -y -i "$2.mkv" -frames:v $frames -f rawvideo -pix_fmt bgra "$2"
+    timeout -k 5 60 ffmpeg -nostdin -loglevel error -y -i "$2.mkv" -frames:v $frames -f rawvideo -pix_fmt bgra "$2"
 }
 
 times_in_seconds() {  # ERR: frame.time steps by 1/25 s
@@ -95,13 +99,17 @@ for width in 320 333; do
   make_input $width
   rc=0; run_gst $width "$work/gst_$width.raw" && same "$work/gst_$width.raw" "$work/runner_$width.raw" || rc=1
   result $rc "GStreamer after videoconvert at width $width: the runner's frames"
-  rc=0; run_melt $width "$work/melt_$width.raw" && same "$work/melt_$width.raw" "$work/runner_$width.raw" || rc=1
-  result $rc "melt at width $width: the runner's frames"
+  # filename stands for script when set: the name MLT makes absolute in a project.
+  parameter=script
+  [ $width = 333 ] && parameter=filename
+  rc=0
+  run_melt $width "$work/melt_$width.raw" $parameter && same "$work/melt_$width.raw" "$work/runner_$width.raw" || rc=1
+  result $rc "melt at width $width, the script as $parameter: the runner's frames"
 done
 rc=0; times_in_seconds "$work/gst_320.raw.err" && times_in_seconds "$work/melt_320.raw.err" || rc=1
 result $rc "frame.time in seconds under GStreamer and melt"
 
-rc=0; run_ffmpeg 320 "$work/hue.lua" "$work/ffmpeg_320.raw" && same "$work/ffmpeg_320.raw" "$work/runner_320.raw" || rc=1
+rc=0; run_ffmpeg 320 "$work/hue.lua|n|mark|$value" "$work/ffmpeg_320.raw" && same "$work/ffmpeg_320.raw" "$work/runner_320.raw" || rc=1
 result $rc "ffmpeg at width 320: the runner's frames, print on standard error"
 rc=0; times_in_seconds "$work/ffmpeg_320.raw.err" || rc=1
 result $rc "frame.time in seconds under ffmpeg (which passes milliseconds)"
@@ -113,13 +121,12 @@ rc=0; run_ffmpeg 333 "$work/hue.lua" "$work/ffmpeg_333.raw" || rc=1
 result $rc "ffmpeg at width 333: refused once with the reason"
 
 # on_error, on a script that fails at its third frame.
-printf '%s\n' "if frame.index == 2 then error('boom') end" \
-  'pelx04.mirtHSV(frame.data, frame.width, frame.height, (120 + 3 * frame.index) % 360, 0, 0)' >"$work/boom.lua"
+{ echo "if frame.index == 2 then error('boom') end"; cat "$work/hue.lua"; } >"$work/boom.lua"
 frame_bytes=$((320 * height * 4))
 frame_of() {  # FILE INDEX OUT
   dd if="$1" of="$3" bs=$frame_bytes skip="$2" count=1 status=none
 }
-rc=0; run_ffmpeg 320 "$work/boom.lua" "$work/mark.raw" || rc=1
+rc=0; run_ffmpeg 320 "$work/boom.lua|n|mark|$value" "$work/mark.raw" || rc=1
 [ "$(grep -c 'boom.lua:1: boom' "$work/mark.raw.err")" = 1 ] || rc=1
 grep -q '^pelx04: frame 2 at 0.080 s: ' "$work/mark.raw.err" || rc=1
 cmp -s -n $((2 * frame_bytes)) "$work/mark.raw" "$work/runner_320.raw" || rc=1
@@ -153,10 +160,10 @@ rc=0; stops_with "$work/runaway.lua" runaway 'pelx04: frame 0: a filter ran past
 result $rc "a filter sent past the frame ends the host with the message"
 
 # Two instances on two streaming threads (a queue starts each), one process.
-branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua ! videoconvert ! video/x-raw,format=BGRA"
+branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua value1=$value ! videoconvert ! video/x-raw,format=BGRA"
 rc=0
 # shellcheck disable=SC2086
-timeout 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
+timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
   rawvideoparse width=320 height=$height format=bgra framerate=25/1 ! tee name=split \
   split. ! $branch ! filesink location="$work/thread_a.raw" \
   split. ! $branch ! filesink location="$work/thread_b.raw" >"$work/threads.err" 2>&1 || rc=1

@@ -1,7 +1,8 @@
 // The frei0r entry points: a filter of BGRA words whose parameters are, in
-// the order ffmpeg sets them by position, the script, the sandbox and what to
-// do on an error. Each call hands over to a ScriptInstance; nothing here
-// throws into the host, which is C.
+// the order ffmpeg sets them by position, the script, the sandbox, what to do
+// on an error, eight values the script reads as arg[1] .. arg[8], and the
+// script again under the name MLT resolves in a project. Each call hands over
+// to a ScriptInstance; nothing here throws into the host, which is C.
 #include <cstdint>
 #include <new>
 
@@ -19,14 +20,36 @@ extern "C" {
 namespace {
 
 using pelx04frei0r::ScriptInstance;
+using pelx04frei0r::scriptValueCount;
 
-enum Param { paramScript = 0, paramSandbox = 1, paramOnError = 2, paramCount = 3 };
+// Positions are the interface (ffmpeg and MLT set parameters by them): new
+// ones go at the end.
+enum Param {
+    paramScript = 0,
+    paramSandbox = 1,
+    paramOnError = 2,
+    paramFirstValue = 3,
+    paramFilename = paramFirstValue + scriptValueCount,
+    paramCount
+};
 
 const f0r_param_info_t params[paramCount] = {
     {"script", F0R_PARAM_STRING, "Path of the Lua script run on every frame"},
-    {"sandbox", F0R_PARAM_BOOL, "Run the script in the sandbox, with its instruction and memory limits"},
+    {"sandbox", F0R_PARAM_BOOL,
+     "Run the script in the sandbox, without io, os and the rest (the instruction and memory limits apply "
+     "either way)"},
     {"on_error", F0R_PARAM_STRING,
      "After a script error: mark (a red band over the input), pass (the input unchanged) or stop (exit 1)"},
+    {"value1", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[1]"},
+    {"value2", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[2]"},
+    {"value3", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[3]"},
+    {"value4", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[4]"},
+    {"value5", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[5]"},
+    {"value6", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[6]"},
+    {"value7", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[7]"},
+    {"value8", F0R_PARAM_DOUBLE, "A value for the script, 0 to 1: arg[8]"},
+    {"filename", F0R_PARAM_STRING,
+     "Path of the Lua script, in place of script when set (MLT resolves it against a project's folder)"},
 };
 
 }  // namespace
@@ -74,7 +97,12 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
         case paramScript: self->setScript(*static_cast<f0r_param_string*>(param)); break;
         case paramSandbox: self->setSandbox(*static_cast<f0r_param_bool*>(param) >= 0.5); break;
         case paramOnError: self->setOnError(*static_cast<f0r_param_string*>(param)); break;
-        default: break;
+        case paramFilename: self->setFilename(*static_cast<f0r_param_string*>(param)); break;
+        default:
+            if (index >= paramFirstValue && index < paramFilename) {
+                self->setValue(index - paramFirstValue, *static_cast<f0r_param_double*>(param));
+            }
+            break;
         }
     } catch (...) {
         // Out of memory for a string: the parameter keeps its old value.
@@ -93,7 +121,14 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
     case paramOnError:
         *static_cast<f0r_param_string*>(param) = const_cast<char*>(self->onErrorName().c_str());
         break;
-    default: break;
+    case paramFilename:
+        *static_cast<f0r_param_string*>(param) = const_cast<char*>(self->filename().c_str());
+        break;
+    default:
+        if (index >= paramFirstValue && index < paramFilename) {
+            *static_cast<f0r_param_double*>(param) = self->value(index - paramFirstValue);
+        }
+        break;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include <unistd.h>
 
@@ -24,6 +25,17 @@ void report(const std::string& message) {
     std::fflush(stderr);
 }
 
+// As arg[i]: "%.17g" reads back as the very double the host gave.
+std::vector<std::string> valueWords(const double* values) {
+    std::vector<std::string> words;
+    for (int i = 0; i < scriptValueCount; ++i) {
+        char word[32];
+        std::snprintf(word, sizeof word, "%.17g", values[i]);
+        words.emplace_back(word);
+    }
+    return words;
+}
+
 }  // namespace
 
 ScriptInstance::ScriptInstance(unsigned width, unsigned height) : width_(width), height_(height) {}
@@ -31,6 +43,8 @@ ScriptInstance::ScriptInstance(unsigned width, unsigned height) : width_(width),
 ScriptInstance::~ScriptInstance() { closeHost(); }
 
 void ScriptInstance::setScript(const char* path) { script_ = path != nullptr ? path : ""; }
+
+void ScriptInstance::setFilename(const char* path) { filename_ = path != nullptr ? path : ""; }
 
 void ScriptInstance::setSandbox(bool sandbox) { sandbox_ = sandbox; }
 
@@ -52,17 +66,20 @@ void ScriptInstance::setOnError(const char* mode) {
 
 bool ScriptInstance::openHost(std::string& error) {
     closeHost();
-    openScript_ = script_;
+    openScript_ = scriptPath();
     openSandbox_ = sandbox_;
-    if (script_.empty()) {
-        error = "no script: set the filter's script parameter to the path of a Lua file";
+    if (openScript_.empty()) {
+        error = "no script: set the filter's script (or filename) parameter to the path of a Lua file";
         return false;
     }
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
     if (!pelx04run::mapGuardedFrame(bytes, frame_, error)) return false;
     pelx04run::ScriptOptions options;
     options.openModule = luaopen_pelx04;
-    options.scriptPath = script_;
+    options.scriptPath = openScript_;
+    options.hasCommandLine = true;
+    options.scriptArgs = valueWords(values_);
+    std::memcpy(passedValues_, values_, sizeof values_);
     options.sandbox = sandbox_;
     options.maxInstructions = sandbox_ ? pelx04run::sandboxDefaultMaxInstructions : 0;
     options.maxMemoryBytes = sandbox_ ? pelx04run::sandboxDefaultMaxMemoryBytes : 0;
@@ -70,6 +87,12 @@ bool ScriptInstance::openHost(std::string& error) {
     options.outputToStderr = true;
     L_ = pelx04run::openScriptHost(options, error);
     return L_ != nullptr;
+}
+
+bool ScriptInstance::passValues(std::string& error) {
+    if (std::memcmp(passedValues_, values_, sizeof values_) == 0) return true;
+    std::memcpy(passedValues_, values_, sizeof values_);
+    return pelx04run::setScriptArgs(L_, valueWords(values_), error);
 }
 
 void ScriptInstance::closeHost() {
@@ -87,11 +110,15 @@ bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint
         return false;
     }
     std::lock_guard<std::mutex> lock(scriptRunLock);
-    if (L_ == nullptr || openScript_ != script_ || openSandbox_ != sandbox_) {
+    if (L_ == nullptr || openScript_ != scriptPath() || openSandbox_ != sandbox_) {
         if (!openHost(error)) {
             error.insert(0, pelx04run::framePlace(index, seconds));
             return false;
         }
+    }
+    if (!passValues(error)) {
+        error.insert(0, pelx04run::framePlace(index, seconds));
+        return false;
     }
     pelx04run::installGuardFaultHandler("pelx04", nullptr);
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
@@ -112,7 +139,7 @@ void ScriptInstance::update(double hostTime, const std::uint32_t* in, std::uint3
     const long index = frames_;
     const double seconds = secondsFromHostTime(caller, hostTime);
     // A new script (or sandbox setting) gets a fresh start.
-    if (failed_ && (openScript_ != script_ || openSandbox_ != sandbox_)) failed_ = false;
+    if (failed_ && (openScript_ != scriptPath() || openSandbox_ != sandbox_)) failed_ = false;
     if (!failed_) {
         std::string error;
         bool ran = false;
@@ -131,7 +158,7 @@ void ScriptInstance::update(double hostTime, const std::uint32_t* in, std::uint3
         }
         if (!ran) {
             failed_ = true;
-            openScript_ = script_;
+            openScript_ = scriptPath();
             openSandbox_ = sandbox_;
             report(error);
             if (onError_ == OnError::stop) _exit(1);

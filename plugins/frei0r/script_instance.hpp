@@ -16,6 +16,9 @@ namespace pelx04frei0r {
 
 enum class OnError { mark, pass, stop };
 
+// value1 .. value8: numbers the host sets (and keyframes) for the script.
+constexpr int scriptValueCount = 8;
+
 class ScriptInstance {
 public:
     ScriptInstance(unsigned width, unsigned height);
@@ -24,9 +27,13 @@ public:
     ScriptInstance& operator=(const ScriptInstance&) = delete;
 
     void setScript(const char* path);
+    void setFilename(const char* path);
     void setSandbox(bool sandbox);
     void setOnError(const char* mode);
+    void setValue(int which, double value) { values_[which] = value; }
     const std::string& script() const { return script_; }
+    const std::string& filename() const { return filename_; }
+    double value(int which) const { return values_[which]; }
     bool sandbox() const { return sandbox_; }
     const std::string& onErrorName() const { return onErrorName_; }
 
@@ -46,14 +53,19 @@ public:
 
 private:
     bool runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error);
+    // filename when it is set (the name MLT makes absolute in a project), else script.
+    const std::string& scriptPath() const { return filename_.empty() ? script_ : filename_; }
     bool openHost(std::string& error);
+    bool passValues(std::string& error);
     void closeHost();
     void respondToError(const std::uint32_t* in, std::uint32_t* out);
 
     unsigned width_;
     unsigned height_;
     std::string script_;
+    std::string filename_;
     bool sandbox_ = false;
+    double values_[scriptValueCount] = {};
     std::string onErrorName_ = "mark";
     OnError onError_ = OnError::mark;
     bool onErrorKnown_ = true;
@@ -63,6 +75,8 @@ private:
     // What the open state was made from: a change of either opens a new one.
     std::string openScript_;
     bool openSandbox_ = false;
+    // The values the open state's `arg` holds.
+    double passedValues_[scriptValueCount] = {};
     bool failed_ = false;
     long frames_ = 0;
     Caller caller_;
