@@ -154,10 +154,39 @@ result $rc "sandbox=y refuses io; sandbox=n allows it"
 rc=0; stops_with "$work/missing.lua|n|stop" missing "pelx04: frame 0 at 0.000 s: cannot open .*missing.lua" || rc=1
 result $rc "a missing script stops the run with its name"
 
-# A filter sent past the frame faults in the guard of the plugin's own copy.
-echo 'pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, frame.height, 1, 1, 1, 0)' >"$work/runaway.lua"
-rc=0; stops_with "$work/runaway.lua" runaway 'pelx04: frame 0: a filter ran past the end of the frame' || rc=1
-result $rc "a filter sent past the frame ends the host with the message"
+# A filter sent past the frame faults in the guard of the plugin's own copy,
+# before it writes outside; the plugin gives up that Lua state and answers as
+# on_error says, in every host.
+echo 'pelx04.mirtRGB(frame.data, frame.width, frame.height * 3, 1, 1, 1, 0)' >"$work/runaway.lua"
+past='a filter ran past the end of the frame'
+rc=0; stops_with "$work/runaway.lua|n|stop" runaway "pelx04: frame 0 at 0.000 s: $past" || rc=1
+run_ffmpeg 320 "$work/runaway.lua|y|pass" "$work/runaway_pass.raw" && same "$work/runaway_pass.raw" "$work/in_320.raw" || rc=1
+[ "$(grep -c "$past" "$work/runaway_pass.raw.err")" = 1 ] || rc=1
+timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
+  rawvideoparse width=320 height=$height format=bgra framerate=25/1 ! videoconvert ! \
+  frei0r-filter-pelx04 script="$work/runaway.lua" sandbox=true on-error=pass ! fakesink >"$work/runaway_gst.err" 2>&1 || rc=1
+timeout -k 5 60 melt -quiet "$work/in_320.mkv" -filter frei0r.pelx04 script="$work/runaway.lua" sandbox=1 on_error=pass \
+  -consumer "avformat:$work/runaway_melt.mkv" vcodec=ffv1 real_time=-1 >"$work/runaway_melt.err" 2>&1 || rc=1
+grep -q "$past" "$work/runaway_gst.err" && grep -q "$past" "$work/runaway_melt.err" || rc=1
+result $rc "a filter sent past the frame: reported once, on_error answers, every host lives on"
+
+# Script paths that are not a plain file of at most 1 MiB are refused at once,
+# never read: a FIFO would block the host in open(), /dev/zero read without end.
+mkfifo "$work/fifo.lua"
+head -c 1048577 /dev/zero | tr '\0' ' ' >"$work/huge.lua"
+rc=0
+for script in fifo.lua /dev/zero huge.lua; do
+  case $script in /*) path=$script ;; *) path=$work/$script ;; esac
+  run_ffmpeg 320 "$path|n|pass" "$work/path.raw" && same "$work/path.raw" "$work/in_320.raw" || rc=1
+  grep -q "not a regular file\|is not a script (larger than 1 MiB" "$work/path.raw.err" || rc=1
+done
+result $rc "a FIFO, a device and a script over 1 MiB: refused, the host goes on"
+
+# Limits apply without the sandbox too: a loop ends at the instruction limit.
+echo 'while true do end' >"$work/loop.lua"
+rc=0; run_ffmpeg 320 "$work/loop.lua|n|pass" "$work/loop.raw" && same "$work/loop.raw" "$work/in_320.raw" || rc=1
+grep -q 'instruction limit of 1000000000 per frame reached' "$work/loop.raw.err" || rc=1
+result $rc "sandbox off: an endless loop stops at the instruction limit, on_error answers"
 
 # Two instances on two streaming threads (a queue starts each), one process.
 branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua value1=$value ! videoconvert ! video/x-raw,format=BGRA"
