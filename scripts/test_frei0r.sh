@@ -188,6 +188,55 @@ rc=0; run_ffmpeg 320 "$work/loop.lua|n|pass" "$work/loop.raw" && same "$work/loo
 grep -q 'instruction limit of 1000000000 per frame reached' "$work/loop.raw.err" || rc=1
 result $rc "sandbox off: an endless loop stops at the instruction limit, on_error answers"
 
+# MLT's threads property (not 1) runs slices of a frame through one instance at
+# once. The second call of the first frame finds it out: one slice of frame 0
+# shows the script, then every frame is the input (on_error=pass), no bands.
+rc=0
+timeout -k 5 60 melt -quiet "$work/in_320.mkv" -filter frei0r.pelx04 script="$work/hue.lua" threads=2 on_error=pass \
+  -consumer "avformat:$work/sliced.mkv" vcodec=ffv1 pix_fmt=bgra real_time=-1 >"$work/sliced.err" 2>&1 || rc=1
+timeout -k 5 60 ffmpeg -nostdin -loglevel error -y -i "$work/sliced.mkv" -frames:v $frames -f rawvideo -pix_fmt bgra \
+  "$work/sliced.raw" || rc=1
+# Once per instance: melt makes two here (frame 0 once on one it throws away).
+[ "$(grep -c 'into slices of 320x120 .*set threads=1 on the filter' "$work/sliced.err")" -le 2 ] || rc=1
+grep -q 'pelx04: frame 1 at 0.000 s: the host cuts each frame into slices' "$work/sliced.err" || rc=1
+cmp -s -i $frame_bytes "$work/sliced.raw" "$work/in_320.raw" || rc=1
+result $rc "threads=2 under melt: the reason and the fix once, then whole input frames"
+
+# Called directly, as an editor's MLT would over a long session: more
+# instances than any fixed table of guarded frames, and an on_error corrected
+# after its mistake was reported, which must bring the script back.
+echo 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 0, 255, 0, 0)' >"$work/green.lua"
+rc=0
+timeout -k 5 60 /usr/bin/python3 - "$plugin" "$work/green.lua" >"$work/direct.out" 2>"$work/direct.err" <<'EOF' || rc=1
+import ctypes, sys
+plugin = ctypes.CDLL(sys.argv[1])
+plugin.f0r_construct.restype = ctypes.c_void_p
+plugin.f0r_construct.argtypes = [ctypes.c_uint, ctypes.c_uint]
+plugin.f0r_set_param_value.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+plugin.f0r_update.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p, ctypes.c_void_p]
+words = 16 * 16
+frame_in = (ctypes.c_uint32 * words)(*[0xFF102030] * words)
+def instance(on_error):
+    made = plugin.f0r_construct(16, 16)
+    for index, text in ((0, sys.argv[2]), (2, on_error)):
+        plugin.f0r_set_param_value(made, ctypes.byref(ctypes.c_char_p(text.encode())), index)
+    return made
+def green(made, time):  # did the script run on this frame?
+    out = (ctypes.c_uint32 * words)()
+    plugin.f0r_update(made, time, frame_in, out)
+    return list(out) == [0xFF10FF30] * words
+many = [instance("pass") for _ in range(300)]
+print("instances", sum(green(made, 0) for made in many))
+for wrong, right in (("Pass", "pass"), ("Stop", "stop")):
+    made = instance(wrong)
+    before = green(made, 0)
+    plugin.f0r_set_param_value(made, ctypes.byref(ctypes.c_char_p(right.encode())), 2)
+    print(wrong, before, green(made, 0.04))
+EOF
+[ "$(cat "$work/direct.out" | tr '\n' ' ')" = "instances 300 Pass False True Stop False True " ] || rc=1
+[ "$(grep -c "on_error is 'Pass'" "$work/direct.err")" = 1 ] || rc=1
+result $rc "300 instances in one process; a corrected on_error runs the script again"
+
 # Two instances on two streaming threads (a queue starts each), one process.
 branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua value1=$value ! videoconvert ! video/x-raw,format=BGRA"
 rc=0
