@@ -172,16 +172,18 @@ bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint
 
 // MLT's threads property (not 1) cuts a frame into slices, builds the instance
 // at a slice's height and calls it once per slice, from several threads at
-// once, with the same time and pointers one slice or more apart. A later frame
-// has another time; a frame shown again (a pause, melt's last frame) comes in
-// whole buffers, never a slice's size apart in both.
+// once, with the same time and pointers one slice or more apart. An instance
+// is sliced from its first frame (MLT builds a new one when the slice height
+// changes), so only the second call is looked at: a later frame shown again
+// (a pause, melt's last frame, a host without timestamps) can never be taken
+// for a slice.
 bool ScriptInstance::isSliceOfLastCall(double hostTime, const std::uint32_t* in, const std::uint32_t* out) const {
-    if (frames_ == 0 || !(hostTime == lastTime_)) return false;
+    if (frames_ != 1 || !(hostTime == lastTime_)) return false;
     const std::uintptr_t inStep = reinterpret_cast<std::uintptr_t>(in) - lastIn_;
     if (inStep != reinterpret_cast<std::uintptr_t>(out) - lastOut_) return false;
     const std::uintptr_t apart = inStep < UINTPTR_MAX / 2 ? inStep : 0 - inStep;
     const std::uintptr_t slice = static_cast<std::uintptr_t>(width_) * height_ * 4;
-    constexpr std::uintptr_t mostSlices = 1024;
+    constexpr std::uintptr_t mostSlices = 256;
     return apart != 0 && slice != 0 && apart % slice == 0 && apart / slice < mostSlices;
 }
 
