@@ -20,6 +20,7 @@ import zlib
 from selenium import webdriver
 from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -125,8 +126,18 @@ try:
     with open(sepia) as file:
         reply = run(driver, file.read())
     check(reply["error"] is None, "sepia on the test card: %s" % reply["error"])
-    check(page_result(driver, "card-sepia") == native_result(sepia, None, "card-sepia"),
-          "sepia on the test card: page and runner differ")
+    native = native_result(sepia, None, "card-sepia")
+    check(page_result(driver, "card-sepia") == native, "sepia on the test card: page and runner differ")
+    # The words under the pointer are the engine's own.
+    ActionChains(driver).move_to_element_with_offset(driver.find_element(By.ID, "after"), 37, 21).perform()
+    try:
+        WebDriverWait(driver, 10).until(lambda d: "after 0x" in page_text(d, "readout"))
+    except TimeoutException:
+        pass
+    shown = re.match(r"x (\d+)  y (\d+)   before 0x[0-9A-F]{8}   after (0x[0-9A-F]{8})$", page_text(driver, "readout"))
+    at = (int(shown[2]) * 1920 + int(shown[1])) * 4 if shown else 0
+    check(shown and int(shown[3], 16) == struct.unpack("<I", native[at:at + 4])[0],
+          "the word under the pointer: %r" % page_text(driver, "readout"))
     driver.save_screenshot(os.path.join(out, "playground.png"))
 
     # A picture with transparent and partly transparent pixels.
