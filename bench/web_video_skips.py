@@ -131,8 +131,8 @@ try:
         threads = ", ".join("%s %s %.1f" % (kind, thread, 1000 * seconds / seen)
                             for (kind, thread), seconds in spent.most_common() if 1000 * seconds / seen > 1)
         ran = max(stages.pop("frames", 0), 1)
-        print("- %s, %s: %s; stages: %s" % (clip, name, threads,
-                                           ", ".join("%s %.1f" % (k, v / ran) for k, v in stages.items())))
+        print("- %s, %s (%d frames run of %d presented): %s; stages: %s" % (
+            clip, name, ran, seen, threads, ", ".join("%s %.1f" % (k, v / ran) for k, v in stages.items())))
 finally:
     driver.quit()
     server.shutdown()
