@@ -216,6 +216,18 @@ try:
         state = driver.execute_script("return window.playground.state()")
         check(page_text(driver, "message").startswith("the shared script is too large") and state["text"] == shared,
               "a link of %s: %r, editor %r" % (name, page_text(driver, "message"), state["text"][:40]))
+    # A page opened with such a link runs its example and then says why the link was refused.
+    fresh = open_browser(address + "#" + share_fragment(zlib.compress(b"-" * (1 << 20) + b"\n")))
+    try:
+        try:
+            WebDriverWait(fresh, 30).until(lambda d: page_text(d, "timing"))  # the example has run
+        except TimeoutException:
+            pass
+        check(page_text(fresh, "message").startswith("the shared script is too large") and
+              fresh.execute_script("return window.playground.state().text").startswith("-- "),
+              "a page opened with a link too large: %r" % page_text(fresh, "message"))
+    finally:
+        fresh.quit()
 
     # Export: short MP4s, every frame through a script that reads frame.index,
     # against the runner's output for the same script, compared in RGB (the

@@ -260,13 +260,14 @@ $('export').addEventListener('click', async () => {
 });
 $('exportCancel').addEventListener('click', () => { if (exporting) exporting.cancel(); });
 
-// Opens the script of a share link, if the address has one; true if it did.
+// Opens the script of a share link, if the address has one: true if it did,
+// the Error shown if the link was refused, null without a link.
 async function openSharedScript() {
   const shared = await sharedScript();
-  if (shared === null) return false;
+  if (shared === null) return null;
   if (shared instanceof Error) {
     showMessage({ error: shared.message });
-    return false;
+    return shared;
   }
   showScript(shared, 'a shared script: read it, then press Run to run it');
   return true;
@@ -314,5 +315,8 @@ let engineName = '';
   // Ready once the engine is up with its input: a test's first run queues
   // behind the example's start-up run, if there is one.
   document.body.dataset.ready = 'true';
-  if (!fromLink) await runScript();
+  if (fromLink === true) return;
+  await runScript();
+  // A refused link still says why, after the example's run.
+  if (fromLink) showMessage({ error: fromLink.message });
 })();
