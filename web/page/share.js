@@ -75,9 +75,8 @@ export async function shareLink(script) {
 export async function sharedScript(hash = location.hash) {
   const value = new URLSearchParams(hash.replace(/^#/, '')).get(key);
   if (value === null) return null;
-  let bytes;
   try {
-    bytes = await inflate(fromBase64Url(value), maxScriptBytes);
+    const bytes = await inflate(fromBase64Url(value), maxScriptBytes);
     if (bytes !== null) return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
   } catch (error) {
     return new Error('the shared link is damaged (cut short when it was copied?): its script cannot be read');
