@@ -2,10 +2,13 @@
 # The frei0r plugin inside the real hosts: Debian's ffmpeg, gst-launch-1.0 and
 # melt run build/frei0r-1/pelx04.so on lossless frames of random BGRA words
 # (alpha included) with a value from the host as arg[1], and every frame must
-# equal the frame runner's given the same value after --, word for word; at a width ffmpeg 5.1 pads (333) its filter must refuse with a clear
-# message instead. Then frame.time in seconds everywhere, two GStreamer
-# instances on two threads, each on_error, the sandbox, a filter sent past the
-# frame, and the plugin's exports. Work files go to build/frei0r-test/.
+# equal the frame runner's given the same value after --, word for word; at a
+# width ffmpeg 5.1 pads (333) its filter must refuse with a clear message
+# instead. Then frame.time in seconds everywhere, each on_error, the sandbox,
+# what must not hang or end a host (a filter sent past the frame, script paths
+# that are not small plain files, an endless loop, slices), many instances and
+# a corrected on_error, two GStreamer instances on two threads, and the
+# plugin's exports. Work files go to build/frei0r-test/.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
