@@ -25,6 +25,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Passed on to the running jobs: each ends as it would alone, removing its
+// temporary, and then the batch dies by the same signal.
+constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+// The other signals from outside that end a process: the jobs are ended with
+// SIGTERM, then the batch dies by the signal. A fault, an abort or SIGKILL
+// cannot be waited for: each job learns of the batch's death by its own
+// parent-death signal (see runner_main).
+constexpr int endingSignals[] = {SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
+
+bool isForwarded(int signal) {
+    return std::find(std::begin(forwardedSignals), std::end(forwardedSignals), signal) != std::end(forwardedSignals);
+}
+
 enum class Outcome { pending, running, done, failed, skipped };
 
 struct JobState {
@@ -119,7 +132,7 @@ private:
 bool Batch::start(std::size_t index, const sigset_t& childMask) {
     const BatchJob& job = jobs_[index];
     JobState& state = states_[index];
-    std::vector<std::string> args{settings_.runner};
+    std::vector<std::string> args{settings_.runner, "--batch-parent", std::to_string(getpid())};
     args.insert(args.end(), settings_.options.begin(), settings_.options.end());
     args.insert(args.end(), {asArgument(settings_.script), asArgument(job.input), "-o", asArgument(job.output)});
     if (!settings_.scriptArgs.empty()) {
@@ -238,13 +251,15 @@ int Batch::run() {
     // A signal ignored when the batch began (a shell's background job
     // ignores SIGINT) stays ignored, by this process and its jobs.
     sigemptyset(&stopSignals_);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const auto watch = [this](int signal) {
         struct sigaction old {};
         if (sigaction(signal, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 && old.sa_handler == SIG_IGN) {
-            continue;
+            return;
         }
         sigaddset(&stopSignals_, signal);
-    }
+    };
+    for (int signal : forwardedSignals) watch(signal);
+    for (int signal : endingSignals) watch(signal);
     sigset_t watched = stopSignals_;
     sigaddset(&watched, SIGCHLD);
     sigset_t childMask;
@@ -252,7 +267,9 @@ int Batch::run() {
     // Ignored, SIGCHLD would let the kernel reap the jobs before waitpid sees them.
     std::signal(SIGCHLD, SIG_DFL);
     sigprocmask(SIG_BLOCK, &watched, &childMask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigdelset(&childMask, signal);
+    for (int signal : forwardedSignals) sigdelset(&childMask, signal);
+    for (int signal : endingSignals) sigdelset(&childMask, signal);
+    sigdelset(&childMask, SIGCHLD);
 
     const int limit = settings_.jobs > 0 ? settings_.jobs : usableCores();
     std::size_t next = 0;
@@ -274,10 +291,10 @@ int Batch::run() {
         if (running_ == 0) continue;
         const timespec tick{0, 250 * 1000 * 1000};
         const int signal = sigtimedwait(&watched, nullptr, &tick);
-        if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+        if (signal > 0 && signal != SIGCHLD) {
             stoppedBy = signal;
             for (const JobState& state : states_) {
-                if (state.outcome == Outcome::running) kill(state.pid, signal);
+                if (state.outcome == Outcome::running) kill(state.pid, isForwarded(signal) ? signal : SIGTERM);
             }
             reap(true);
             break;
@@ -336,15 +353,24 @@ int runBatchCommand(const BatchRequest& request, BatchJob& ownJob) {
     std::string error;
     BatchPlan plan;
     if ((!request.list.empty() && !readInputList(request.list, inputs, error)) ||
-        !planBatch(inputs, request.outputFolder, plan, error)) {
+        !planBatch(inputs, request.outputFolder, request.overwrite, plan, error)) {
         return usageError(error);
     }
     std::error_code ec;
-    if (request.index > 0) {
-        if (static_cast<std::size_t>(request.index) > plan.jobs.size()) {
-            return usageError("--index " + std::to_string(request.index) + ": '" + request.list + "' holds " +
-                              std::to_string(plan.jobs.size()) + " inputs");
+    if (request.index > 0 && static_cast<std::size_t>(request.index) > plan.jobs.size()) {
+        return usageError("--index " + std::to_string(request.index) + ": '" + request.list + "' holds " +
+                          std::to_string(plan.jobs.size()) + " inputs");
+    }
+    if (request.checkOnly) {
+        for (const BatchJob& job : plan.jobs) {
+            if (access(job.input.c_str(), R_OK) != 0) {
+                return usageError("cannot read the input '" + job.input + "': " + std::strerror(errno));
+            }
         }
+        for (const BatchJob& job : plan.jobs) std::printf("%s -> %s\n", job.input.c_str(), job.output.c_str());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (request.index > 0) {
         ownJob = plan.jobs[static_cast<std::size_t>(request.index - 1)];
         if (!request.overwrite && fs::exists(fs::symlink_status(ownJob.output, ec))) {
             std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n",

@@ -22,6 +22,7 @@ struct BatchRequest {
     int threads = 0;                      // each job's codec threads; 0: the cores divided among the jobs
     bool overwrite = false;
     bool progress = false;
+    bool checkOnly = false;               // plan and check, print the plan, run nothing
 };
 
 // Several inputs, a folder or a list.
@@ -30,6 +31,8 @@ bool isBatch(const std::vector<std::string>& inputs, const std::string& list);
 // Plans the batch and refuses it (exit status 2) before anything runs when
 // it must be; then runs it and returns its exit status. With `index`, returns
 // -1 and the one job this process is to run itself, or 0 when it is skipped.
+// With `checkOnly`, also refuses an input that cannot be read, then writes
+// "INPUT -> OUTPUT" for each job to standard output and returns 0.
 int runBatchCommand(const BatchRequest& request, BatchJob& ownJob);
 
 struct BatchSettings {
@@ -46,8 +49,11 @@ struct BatchSettings {
 int usableCores();
 
 // Returns the exit status: 0 when every job succeeded or was skipped, 1 when
-// any failed. On SIGINT, SIGTERM or SIGHUP the running jobs get the same
-// signal (each removes its temporary), and this process dies by it.
+// any failed. On SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1 or SIGUSR2 the
+// running jobs get the same signal (each removes its temporary); on another
+// signal that ends a process (SIGALRM, SIGXCPU...) they get SIGTERM; then this
+// process dies by the signal. Each job is passed --batch-parent with this
+// process's id.
 int runBatch(const std::vector<BatchJob>& jobs, const BatchSettings& settings);
 
 }  // namespace pelx04run

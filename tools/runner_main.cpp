@@ -1,6 +1,7 @@
 // pelx04-run: runs a Lua script over every frame of a video, an image
 // sequence or a still, over the built-in test card, or over raw BGRA frames
 // between two pipes. Media is read and written with FFmpeg's libraries.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -42,7 +44,10 @@ struct Options {
     std::vector<std::string> inputs;
     std::string output;
     std::string list;
+    std::string indexText;
     long long index = 0;
+    bool check = false;
+    long long batchParent = 0;
     int jobs = 0;
     bool overwrite = false;
     std::string rawSize;
@@ -70,6 +75,14 @@ int usageError(const std::string& message) {
 }
 
 void warn(const std::string& message) { std::fprintf(stderr, "pelx04-run: warning: %s\n", message.c_str()); }
+
+// Digits alone, 1 or more, and within range.
+bool parseIndex(const std::string& text, long long& index) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    index = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == 0 && index >= 1;
+}
 
 // Returns -1 when the options are good, otherwise the exit code.
 int parseOptions(int argc, char** argv, Options& options) {
@@ -139,19 +152,34 @@ int parseOptions(int argc, char** argv, Options& options) {
         ->check(CLI::PositiveNumber);
     app.add_flag("--overwrite", options.overwrite, "in a batch, run the jobs whose output exists too (else skipped)");
     app.add_option("--list", options.list, "run a batch over the inputs of this file, one path a line");
-    app.add_option("--index", options.index, "run only the Nth input of --list (1 for the first), as a cluster "
-                                             "array task does")
-        ->check(CLI::PositiveNumber);
+    app.add_option("--index", options.indexText, "run only the Nth input of --list (1 for the first), as a cluster "
+                                                 "array task does");
+    app.add_flag("--check", options.check,
+                 "plan a batch and check its script and inputs, print each INPUT -> OUTPUT and run nothing "
+                 "(exit 2 on a refusal)");
     app.add_option("--threads", options.encoder.threads,
-                   "threads for the decoder and for the encoder (default: libavcodec's choice; a batch divides "
-                   "the cores among its jobs)")
+                   "threads for the decoder and for the encoder, at most 16 or twice the cores (default: "
+                   "libavcodec's choice; a batch divides the cores among its jobs)")
         ->check(CLI::NonNegativeNumber);
+    // How a batch tells a job its own process id; not for users.
+    app.add_option("--batch-parent", options.batchParent)->group("");
     app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
     try {
         app.parse(ownArgs, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : exitUsage;
+    }
+    if (!options.indexText.empty() && !parseIndex(options.indexText, options.index)) {
+        return usageError("--index must be a whole number of 1 or more");
+    }
+    const int maxThreads = std::max(16, 2 * usableCores());
+    if (options.encoder.threads > maxThreads) {
+        return usageError("--threads " + std::to_string(options.encoder.threads) + " is refused: at most " +
+                          std::to_string(maxThreads) + " (16, or twice the cores where that is more)");
+    }
+    if (options.check && !isBatch(options.inputs, options.list)) {
+        return usageError("--check plans a batch: several inputs, a folder or --list");
     }
     if (options.inputs.size() == 1 && options.list.empty()) options.input = options.inputs.front();
     if (!options.list.empty() && !options.inputs.empty()) return usageError("--list takes the place of INPUT");
@@ -409,6 +437,18 @@ std::vector<std::string> jobOptions(const Options& options) {
     return args;
 }
 
+// A job of a batch ends when the batch does, however the batch ends (SIGKILL
+// too): the kernel then sends it SIGTERM, whose handler removes the job's
+// temporaries. A batch already gone by now is seen by the parent's id.
+void endWithBatch(pid_t batch) {
+    struct sigaction term {};
+    sigaction(SIGTERM, nullptr, &term);
+    const bool ignored = (term.sa_flags & SA_SIGINFO) == 0 && term.sa_handler == SIG_IGN;
+    const int signal = ignored ? SIGKILL : SIGTERM;
+    prctl(PR_SET_PDEATHSIG, signal);
+    if (getppid() != batch) raise(signal);
+}
+
 // Returns the batch's exit status, or -1 when this process is to run the one
 // job that --index names, with INPUT and OUTPUT set to it.
 int runBatchMode(Options& options) {
@@ -424,6 +464,7 @@ int runBatchMode(Options& options) {
     request.threads = options.encoder.threads;
     request.overwrite = options.overwrite;
     request.progress = showProgress(options);
+    request.checkOnly = options.check;
     BatchJob job;
     const int status = runBatchCommand(request, job);
     options.input = job.input;
@@ -435,12 +476,24 @@ int run(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
+    if (options.check) {
+        // The script is compiled, not run: a syntax error or a missing file is
+        // refused with the rest.
+        std::string error;
+        lua_State* L = nullptr;
+        if (!openScript(options, argv[0], L, error)) {
+            std::fprintf(stderr, "pelx04-run: %s\n", error.c_str());
+            return exitUsage;
+        }
+        closeScriptHost(L);
+    }
     if (isBatch(options.inputs, options.list)) {
         const int status = runBatchMode(options);
         if (status >= 0) return status;
     }
     installGuardFaultHandler("pelx04-run", removePendingOutputs);
     installOutputCleanupHandlers();
+    if (options.batchParent > 0) endWithBatch(static_cast<pid_t>(options.batchParent));
     av_log_set_level(AV_LOG_ERROR);
     if (!options.rawSize.empty()) return runRaw(options, argv[0]);
 
