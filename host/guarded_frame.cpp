@@ -25,7 +25,7 @@ void unmapGuardedFrame(GuardedFrame& frame) {
     frame = GuardedFrame();
 }
 
-void installGuardFaultHandler(const char*, void (*)()) {}
+void installGuardFaultHandler(const char*, void (*)(), void (*)(const char*, std::size_t)) {}
 void noteCurrentFrame(long) {}
 
 }  // namespace pelx04run
@@ -59,6 +59,7 @@ std::atomic<long> currentFrame{-1};
 std::atomic<bool> handlerInstalled{false};
 const char* programName = "";
 void (*cleanUpBeforeExit)() = nullptr;
+void (*writeFaultMessage)(const char*, std::size_t) = nullptr;
 struct sigaction previousSegv;
 struct sigaction previousBus;
 
@@ -112,13 +113,18 @@ void onFault(int signal, siginfo_t* info, void* context) {
         const char head[] = ": frame ";
         std::memcpy(message + length, head, sizeof head - 1);
         length += sizeof head - 1;
+        const std::size_t textStart = nameLength + 2;
         length += formatLong(currentFrame.load(std::memory_order_relaxed), message + length);
         const char tail[] =
             ": a filter ran past the end of the frame (the script gave it a size or a row that does not fit "
             "in the frame); stopped\n";
         std::memcpy(message + length, tail, sizeof tail - 1);
         length += sizeof tail - 1;
-        writeAll(message, length);
+        if (writeFaultMessage != nullptr) {
+            writeFaultMessage(message + textStart, length - textStart - 1);
+        } else {
+            writeAll(message, length);
+        }
         if (cleanUpBeforeExit != nullptr) cleanUpBeforeExit();
         _exit(1);
     }
@@ -207,11 +213,13 @@ void unmapGuardedFrame(GuardedFrame& frame) {
     frame = GuardedFrame();
 }
 
-void installGuardFaultHandler(const char* program, void (*beforeExit)()) {
+void installGuardFaultHandler(const char* program, void (*beforeExit)(),
+                              void (*writeMessage)(const char* text, std::size_t length)) {
     giveThreadAltStack();
     if (handlerInstalled.exchange(true)) return;
     programName = program;
     cleanUpBeforeExit = beforeExit;
+    writeFaultMessage = writeMessage;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_sigaction = onFault;

@@ -27,7 +27,10 @@ void unmapGuardedFrame(GuardedFrame& frame);
 // handler that was there before (the default action, a sanitizer's report, or
 // the host program's own). It also gives the calling thread an alternate
 // signal stack. `program` must outlive the process's use of it (a literal).
-void installGuardFaultHandler(const char* program, void (*beforeExit)());
+// With `writeMessage` (async-signal-safe), the message goes there instead,
+// without "PROGRAM: " and the newline: where the program's errors go.
+void installGuardFaultHandler(const char* program, void (*beforeExit)(),
+                              void (*writeMessage)(const char* text, std::size_t length) = nullptr);
 
 // Async-signal-safe store of the frame index for that message. The first call
 // on a thread also gives that thread an alternate signal stack, so call it

@@ -278,6 +278,12 @@ LUA
   grep -q "1 done, 1 failed, 1 skipped" err.txt && grep -q "failed broken.mp4: .*not a video or image file" err.txt ||
     fail "summary: $(cat err.txt)"
   [ "$(ff -i batch/b.mkv -f framemd5 -)" = "$(ff -i single/b.mkv -f framemd5 -)" ] || fail "b.mkv after resuming"
+  # A job that faults on its frame's guard fails with the guard's message, said once in each place.
+  printf 'pelx04.mirtRGB(frame.data, frame.width, frame.height * 3, 1, 1, 1, 0)\n' >past.lua
+  status=0
+  "$runner" -qj2 past.lua clips/a.mkv clips/c.nut -o past/ --frames 1 2>err.txt || status=$?
+  [ "$status" -eq 1 ] && grep -q "failed clips/c.nut: frame 0: a filter ran past the end of the frame" err.txt &&
+    [ "$(grep -c "ran past" err.txt)" -eq 4 ] || fail "a guard fault: exit $status: $(cat err.txt)"
   # A cluster's array task: the Nth input of a list, with the same names and skips.
   printf 'clips/a.mkv\n\nclips/b.m4v\nclips/c.nut\n' >list.txt
   "$runner" --quiet count.lua --list list.txt --index 2 -o task/ --codec ffv1
