@@ -134,17 +134,11 @@ std::string systemError(const std::string& what, int error) { return what + ": "
 
 }  // namespace
 
-bool OutputFile::open(const std::string& path, std::string& error) {
-    if (fd_ >= 0) {
-        error = "output " + path + ": already open";
-        return false;
-    }
-    if (path.empty()) {
-        error = "no output file given";
-        return false;
-    }
-    struct stat existing;
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
+namespace {
+
+// What is at OUTPUT now: nothing, or a file we may replace or write.
+bool checkExisting(const std::string& path, bool& exists, struct stat& existing, std::string& error) {
+    exists = ::stat(path.c_str(), &existing) == 0;
     if (!exists && errno != ENOENT) {
         error = systemError("cannot use output " + path, errno);
         return false;
@@ -158,26 +152,29 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         error = systemError("cannot write output " + path, errno);
         return false;
     }
-    if (exists && (!S_ISREG(existing.st_mode) || isSpecialTree(path))) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            error = systemError("cannot open output " + path, errno);
-            return false;
-        }
-        struct stat opened;
-        if (::fstat(fd, &opened) != 0 || S_ISDIR(opened.st_mode) ||
-            (S_ISREG(opened.st_mode) && !isSpecialTree(path))) {
-            ::close(fd);
-            error = "output " + path + " changed while it was being opened";
-            return false;
-        }
-        fd_ = fd;
-        path_ = path;
-        writePath_ = path;
-        direct_ = true;
-        return true;
-    }
+    return true;
+}
 
+// A device, a FIFO or a path under /dev or /proc, opened as it is.
+int openDirect(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError("cannot open output " + path, errno);
+        return -1;
+    }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || S_ISDIR(opened.st_mode) || (S_ISREG(opened.st_mode) && !isSpecialTree(path))) {
+        ::close(fd);
+        error = "output " + path + " changed while it was being opened";
+        return -1;
+    }
+    return fd;
+}
+
+// A new file of an unpredictable name in OUTPUT's folder, recorded for
+// removal before any signal that would end the process can arrive. Returns
+// its descriptor, with `temporary` and `slot` set.
+int createTemporary(const std::string& path, std::string& temporary, int& slot, std::string& error) {
     // Long names are cut so that the temporary's name stays a legal length.
     const std::string folder = folderOf(path);
     const std::string stem = nameOf(path).substr(0, 128);
@@ -186,34 +183,51 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         std::string suffix;
         if (!randomSuffix(suffix)) {
             error = systemError("cannot name a temporary file for " + path, errno);
-            return false;
+            return -1;
         }
-        const std::string temporary = folder + "/." + stem + "." + suffix + ".part";
-        const int slot = claimSlot(temporary);
+        temporary = folder + "/." + stem + "." + suffix + ".part";
+        slot = claimSlot(temporary);
         if (slot < 0) {
             error = "cannot record a temporary file for " + path + " (path too long or too many outputs)";
-            return false;
+            return -1;
         }
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                               0666);
-        if (fd < 0) {
-            const int openErrno = errno;
-            releaseSlot(slot);
-            if (openErrno == EEXIST) continue;
-            error = systemError("cannot create a temporary file in " + folder + " for " + path, openErrno);
-            return false;
-        }
-        // A file that is replaced keeps its permissions.
-        if (exists) ::fchmod(fd, existing.st_mode & 0777);
-        fd_ = fd;
-        slot_ = slot;
-        path_ = path;
-        writePath_ = temporary;
-        direct_ = false;
-        return true;
+        if (fd >= 0) return fd;
+        const int openErrno = errno;
+        releaseSlot(slot);
+        slot = -1;
+        if (openErrno == EEXIST) continue;
+        error = systemError("cannot create a temporary file in " + folder + " for " + path, openErrno);
+        return -1;
     }
     error = "cannot create a temporary file in " + folder + " for " + path + ": every name tried exists";
-    return false;
+    return -1;
+}
+
+}  // namespace
+
+bool OutputFile::open(const std::string& path, std::string& error) {
+    if (fd_ >= 0) {
+        error = "output " + path + ": already open";
+        return false;
+    }
+    if (path.empty()) {
+        error = "no output file given";
+        return false;
+    }
+    bool exists = false;
+    struct stat existing;
+    if (!checkExisting(path, exists, existing, error)) return false;
+    direct_ = exists && (!S_ISREG(existing.st_mode) || isSpecialTree(path));
+    std::string temporary;
+    fd_ = direct_ ? openDirect(path, error) : createTemporary(path, temporary, slot_, error);
+    if (fd_ < 0) return false;
+    path_ = path;
+    writePath_ = direct_ ? path : temporary;
+    // A file that is replaced keeps its permissions.
+    if (!direct_ && exists) ::fchmod(fd_, existing.st_mode & 0777);
+    return true;
 }
 
 bool OutputFile::commit(std::string& error) {
