@@ -20,6 +20,9 @@ namespace pelx04run {
 constexpr long sandboxDefaultMaxInstructions = 1000000000L;
 constexpr std::size_t sandboxDefaultMaxMemoryBytes = std::size_t{1} << 30;
 
+// The largest script file read, as the page's Open script... takes.
+constexpr std::size_t maxScriptBytes = std::size_t{1} << 20;
+
 struct ScriptOptions {
     // Where pelx04 comes from: a module file loaded by its full path (never
     // from package.cpath), as any host loads it; or, when openModule is set,
@@ -29,6 +32,10 @@ struct ScriptOptions {
     // Read and loaded by openScriptHost; empty when the program hands over the
     // text itself (loadScriptText), as the page does.
     std::string scriptPath;
+    // Set when the program has read scriptPath itself (readScriptFile), as
+    // the plugin does before it takes its lock: then scriptText is loaded.
+    bool scriptTextRead = false;
+    std::string scriptText;
     // Programs with a command line set the global `arg` = {[0] = script path,
     // these...} and pass them as the script's `...`; the others get an empty
     // `arg`.
@@ -46,6 +53,11 @@ struct ScriptOptions {
     // picture at a time, leaves it out.
     bool framePlaceInErrors = true;
 };
+
+// Reads a script file: a regular file of at most maxScriptBytes, opened
+// without blocking, so that a FIFO, a device (/dev/zero, /dev/stdin) or a
+// huge file is refused at once with a message naming it.
+bool readScriptFile(const std::string& path, std::string& text, std::string& error);
 
 // Opens a state with the standard libraries, makes pelx04 loadable and loads
 // it, applies the sandbox when asked, refuses os.exit, sets `arg` and loads
@@ -66,6 +78,11 @@ bool loadScriptText(lua_State* L, const char* text, std::size_t size, const char
 // framePlaceInErrors is off) and carries a traceback.
 bool runScript(lua_State* L, unsigned char* pixels, int width, int height, long index, double time,
                std::string& error);
+
+// Replaces the script's arguments from the next frame on: the global `arg`
+// (made afresh, as openScriptHost makes it) and the script's `...`. For a
+// program whose values change while it runs (the plugin's, from its host).
+bool setScriptArgs(lua_State* L, const std::vector<std::string>& args, std::string& error);
 
 void closeScriptHost(lua_State* L);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "caller.hpp"
@@ -16,6 +17,9 @@ namespace pelx04frei0r {
 
 enum class OnError { mark, pass, stop };
 
+// value1 .. value8: numbers the host sets (and keyframes) for the script.
+constexpr int scriptValueCount = 8;
+
 class ScriptInstance {
 public:
     ScriptInstance(unsigned width, unsigned height);
@@ -23,10 +27,18 @@ public:
     ScriptInstance(const ScriptInstance&) = delete;
     ScriptInstance& operator=(const ScriptInstance&) = delete;
 
+    // Held around every call into the instance: MLT's slice threads call one
+    // instance from several threads at once.
+    std::mutex& callLock() { return callLock_; }
+
     void setScript(const char* path);
+    void setFilename(const char* path);
     void setSandbox(bool sandbox);
     void setOnError(const char* mode);
+    void setValue(int which, double value) { values_[which] = value; }
     const std::string& script() const { return script_; }
+    const std::string& filename() const { return filename_; }
+    double value(int which) const { return values_[which]; }
     bool sandbox() const { return sandbox_; }
     const std::string& onErrorName() const { return onErrorName_; }
 
@@ -45,15 +57,30 @@ public:
     void failForLackOfMemory(const std::uint32_t* in, std::uint32_t* out) noexcept;
 
 private:
+    // What failed decides what clears it: a script error (or a missing
+    // script) a new script or sandbox value; a bad on_error a valid one; the
+    // way the host hands over frames (padded rows, slices) nothing but a new
+    // instance.
+    enum class Failure { none, script, configuration, host };
+
+    // filename when it is set (the name MLT makes absolute in a project), else script.
+    const std::string& scriptPath() const { return filename_.empty() ? script_ : filename_; }
+    bool isSliceOfLastCall(double hostTime, const std::uint32_t* in, const std::uint32_t* out) const;
+    Failure check(double hostTime, const std::uint32_t* in, const std::uint32_t* out, std::string& error) const;
     bool runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error);
-    bool openHost(std::string& error);
+    bool readScript(std::string& text, std::string& error) const;
+    bool openHost(std::string& text, std::string& error);
+    bool passValues(std::string& error);
     void closeHost();
     void respondToError(const std::uint32_t* in, std::uint32_t* out);
 
+    std::mutex callLock_;
     unsigned width_;
     unsigned height_;
     std::string script_;
+    std::string filename_;
     bool sandbox_ = false;
+    double values_[scriptValueCount] = {};
     std::string onErrorName_ = "mark";
     OnError onError_ = OnError::mark;
     bool onErrorKnown_ = true;
@@ -63,8 +90,19 @@ private:
     // What the open state was made from: a change of either opens a new one.
     std::string openScript_;
     bool openSandbox_ = false;
-    bool failed_ = false;
+    // The values the open state's `arg` holds.
+    double passedValues_[scriptValueCount] = {};
+
+    Failure failure_ = Failure::none;
+    // What a script failure was for.
+    std::string failedScript_;
+    bool failedSandbox_ = false;
+
     long frames_ = 0;
+    // The last call, to tell a slice of the same frame from the next frame.
+    double lastTime_ = 0;
+    std::uintptr_t lastIn_ = 0;
+    std::uintptr_t lastOut_ = 0;
     Caller caller_;
     bool callerKnown_ = false;
 };

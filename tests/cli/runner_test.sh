@@ -193,6 +193,14 @@ script_error)
 missing_files)
   printf 'local unused = 1\n' >ok.lua
   expect_failure 1 "cannot open no_such_script.lua" "$runner" no_such_script.lua
+  # A script is a plain file of at most 1 MiB: a FIFO, a device or a folder is
+  # refused at once (no waiting for a writer, no reading without end).
+  mkfifo fifo.lua
+  head -c 1048577 /dev/zero | tr '\0' ' ' >huge.lua
+  for script in fifo.lua /dev/zero .; do
+    expect_failure 1 "cannot open $script: not a regular file" timeout -k 5 20 "$runner" "$script" -o o.png
+  done
+  expect_failure 1 "huge.lua is not a script (larger than 1 MiB" timeout -k 5 20 "$runner" huge.lua -o o.png
   expect_failure 1 "cannot open 'no_such_image.png'" "$runner" ok.lua no_such_image.png -o o.png
   echo "not an image at all" >text.png
   expect_failure 1 "'text.png' has no picture that can be read" "$runner" ok.lua text.png -o o.png
