@@ -15,6 +15,7 @@
 
 #include "batch_run.hpp"
 #include "diagnostics.hpp"
+#include "fatal_signals.hpp"
 #include "guarded_frame.hpp"
 #include "image_io.hpp"
 #include "media_input.hpp"
@@ -332,8 +333,7 @@ int checkScript(const RunnerOptions& options, const char* argv0) {
 
 // One input into one output, a still from the test card, or raw frames.
 int runSingle(RunnerOptions& options, const char* argv0) {
-    installGuardFaultHandler(programName, removePendingOutputs, failInSignalHandler);
-    installOutputCleanupHandlers();
+    installFatalSignalHandlers();
     joinBatch(options);
     av_log_set_level(AV_LOG_ERROR);
     if (!options.rawSize.empty()) return runRaw(options, argv0);
