@@ -21,6 +21,7 @@
 
 #include <lua.hpp>
 
+#include "bounded_patterns.hpp"
 #include "frame_table.hpp"
 #include "lua_sandbox.hpp"
 
@@ -205,6 +206,7 @@ int setUpHost(lua_State* L) {
 
     if (options.outputToStderr) sendOutputToStderr(L);
     if (options.sandbox) restrictToSandbox(L);
+    if (options.boundPatternWork) boundPatternWork(L);
     refuseOsExit(L);
     if (host->printWriter != nullptr) {
         lua_pushcfunction(L, printToWriter);

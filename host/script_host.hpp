@@ -42,6 +42,9 @@ struct ScriptOptions {
     bool hasCommandLine = false;
     std::vector<std::string> scriptArgs;
     bool sandbox = false;
+    // The pattern functions pay for their matching from maxInstructions
+    // (boundPatternWork in bounded_patterns.hpp); the sandbox implies it.
+    bool boundPatternWork = false;
     std::size_t maxMemoryBytes = 0;       // 0: no limit
     long maxInstructions = 0;             // per frame; 0: no limit
     // Where print writes, when not to standard output (the page collects it).

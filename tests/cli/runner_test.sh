@@ -183,6 +183,10 @@ script_error)
   printf 'local s = ("a"):rep(10)\nreturn s:find(("a?"):rep(1e6))\n' >pattern.lua
   expect_failure 1 "frame 0 at 0.000 s: pattern.lua:2: pattern 'a?a?a?" \
     "$runner" --sandbox pattern.lua in.png -o result/out.png
+  # A short pattern that backtracks some 2^40 times inside one call.
+  printf 'return ("a"):rep(40):find(("a?"):rep(40) .. ("a"):rep(40))\n' >backtrack.lua
+  expect_failure 1 "frame 0 at 0.000 s: backtrack.lua:1: instruction limit of 100000000 per frame reached" \
+    "$runner" --sandbox --max-instructions 100000000 backtrack.lua in.png -o result/out.png
   [ -z "$(ls -A result)" ] || fail "left behind: $(ls -A result)"
   # In raw mode the failing frame is named as well.
   printf 'if frame.index == 1 then error("second frame") end\n' >raw_bad.lua
