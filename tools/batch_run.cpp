@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "diagnostics.hpp"
+#include "fatal_signals.hpp"
 
 extern char** environ;
 
@@ -28,17 +29,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Passed on to the running jobs: each ends as it would alone, removing its
-// temporary, and then the batch dies by the same signal.
-constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
-// The other signals from outside that end a process: the jobs are ended with
-// SIGTERM, then the batch dies by the signal. A fault, an abort or SIGKILL
-// cannot be waited for: each job learns of the batch's death by its own
-// parent-death signal (see runner_main).
-constexpr int endingSignals[] = {SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
-
-bool isForwarded(int signal) {
-    return std::find(std::begin(forwardedSignals), std::end(forwardedSignals), signal) != std::end(forwardedSignals);
+// A user's signal is passed on to the running jobs: each ends as it would
+// alone, removing its temporary, and then the batch dies by the same signal.
+// On a limit's, the jobs are ended with SIGTERM, then the batch dies by it. A
+// fault, an abort or SIGKILL cannot be waited for: each job learns of the
+// batch's death by its own parent-death signal (see runner_main).
+bool isUserSignal(int signal) {
+    return std::find(std::begin(userSignals), std::end(userSignals), signal) != std::end(userSignals);
 }
 
 enum class Outcome { pending, running, done, failed, skipped };
@@ -278,8 +275,8 @@ int Batch::run() {
         }
         sigaddset(&stopSignals_, signal);
     };
-    for (int signal : forwardedSignals) watch(signal);
-    for (int signal : endingSignals) watch(signal);
+    for (int signal : userSignals) watch(signal);
+    for (int signal : limitSignals) watch(signal);
     sigset_t watched = stopSignals_;
     sigaddset(&watched, SIGCHLD);
     sigset_t childMask;
@@ -287,8 +284,8 @@ int Batch::run() {
     // Ignored, SIGCHLD would let the kernel reap the jobs before waitpid sees them.
     std::signal(SIGCHLD, SIG_DFL);
     sigprocmask(SIG_BLOCK, &watched, &childMask);
-    for (int signal : forwardedSignals) sigdelset(&childMask, signal);
-    for (int signal : endingSignals) sigdelset(&childMask, signal);
+    for (int signal : userSignals) sigdelset(&childMask, signal);
+    for (int signal : limitSignals) sigdelset(&childMask, signal);
     sigdelset(&childMask, SIGCHLD);
 
     std::size_t next = 0;
@@ -313,7 +310,7 @@ int Batch::run() {
         if (signal > 0 && signal != SIGCHLD) {
             stoppedBy = signal;
             for (const JobState& state : states_) {
-                if (state.outcome == Outcome::running) kill(state.pid, isForwarded(signal) ? signal : SIGTERM);
+                if (state.outcome == Outcome::running) kill(state.pid, isUserSignal(signal) ? signal : SIGTERM);
             }
             reap(true);
             break;

@@ -13,10 +13,16 @@
 namespace pelx04run {
 namespace {
 
-// Signals whose default action ends the process and that arrive from
-// outside: a user, a parent, a time or file-size limit; and SIGABRT.
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-                                 SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT};
+// Every signal from outside that ends the process, and SIGABRT: all but the
+// faults, which are handled as they are raised.
+sigset_t endingSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : userSignals) sigaddset(&set, signal);
+    for (int signal : limitSignals) sigaddset(&set, signal);
+    sigaddset(&set, SIGABRT);
+    return set;
+}
 // Faults raised by the instruction that fails: never blocked (a blocked
 // fault kills at once).
 constexpr int faultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
@@ -90,14 +96,15 @@ void installHandler(int signal, struct sigaction* previous) {
 void installFatalSignalHandlers() {
     static std::atomic<bool> installed{false};
     if (installed.exchange(true)) return;
-    for (int signal : endingSignals) installHandler(signal, nullptr);
+    const sigset_t ending = endingSignals();
+    for (int signal = 1; signal < SIGRTMIN; ++signal) {
+        if (sigismember(&ending, signal) == 1) installHandler(signal, nullptr);
+    }
     for (std::size_t i = 0; i < faultCount; ++i) installHandler(faultSignals[i], &previousFaultActions[i]);
 }
 
 EndingSignalsBlocked::EndingSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : endingSignals) sigaddset(&set, signal);
+    const sigset_t set = endingSignals();
     pthread_sigmask(SIG_BLOCK, &set, &saved_);
 }
 

@@ -7,10 +7,10 @@
 // - any other fault (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS) removes
 //   the pending outputs and goes on to the handler installed before (a
 //   sanitizer's report) or the default death;
-// - SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-//   SIGPROF, SIGXCPU, SIGXFSZ and SIGABRT (FFmpeg's libraries abort on a
-//   failed internal assertion, which a crafted file can reach) remove the
-//   pending outputs, then the process dies by the same signal.
+// - the signals from outside (the lists below) and SIGABRT (FFmpeg's
+//   libraries abort on a failed internal assertion, which a crafted file can
+//   reach) remove the pending outputs, then the process dies by the same
+//   signal.
 // A signal ignored when the runner started (nohup, a background job) stays
 // ignored. SIGPIPE is the runner's to ignore; real-time signals are left to
 // whoever uses them; SIGKILL and SIGSTOP cannot be handled.
@@ -19,6 +19,12 @@
 #include <csignal>
 
 namespace pelx04run {
+
+// The signals from outside whose default action ends a process: those a
+// user or a parent sends, which a batch passes on to its jobs, and the
+// others (time and file-size limits).
+constexpr int userSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+constexpr int limitSignals[] = {SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
 void installFatalSignalHandlers();
 
