@@ -134,9 +134,10 @@ cat >"it's \$(x).lua" <<'LUA'
 assert(arg[1] == [[a "b" it's $(touch pwned)]], arg[1])
 LUA
 timeout 100 "$bin/pelx04-submit" --wait "--output=$work/logs 'l' \$(x)/%a.out" "it's \$(x).lua" "odd 'o' \$(x)" \
-  clips/a.mkv clips/c.nut -- --quiet -- "a \"b\" it's \$(touch pwned)" >submit.txt 2>&1 || fail "odd words: $(cat submit.txt)"
-[ "$(ls "odd 'o' \$(x)" | tr '\n' ' ')" = "a.mkv c.nut " ] && [ "$(ls "logs 'l' \$(x)" | tr '\n' ' ')" = "1.out 2.out " ] &&
-  [ ! -e pwned ] || fail "odd words: $(ls -A "odd 'o' \$(x)" "logs 'l' \$(x)")"
+  clips/a.mkv clips/c.nut -- --quiet -- "a \"b\" it's \$(touch pwned)" >submit.txt 2>&1 ||
+  fail "odd words: $(cat submit.txt)"
+[ "$(ls "odd 'o' \$(x)" | tr '\n' ' ')" = "a.mkv c.nut " ] &&
+  [ "$(ls "logs 'l' \$(x)" | tr '\n' ' ')" = "1.out 2.out " ] && [ ! -e pwned ] || fail "odd words: $(ls -A "odd 'o' \$(x)" "logs 'l' \$(x)")"
 echo "ok: quotes and \$(...) in every word"
 # A usage error is refused before anything is written or submitted.
 status=0

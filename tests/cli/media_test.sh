@@ -298,7 +298,8 @@ LUA
   [ "$(ls bom long)" = "$(printf 'bom:\na.mkv\n\nlong:\nc.nut')" ] || fail "lists wrote $(ls bom long)"
   # A batch into its own folder resumes: its earlier outputs are no inputs.
   mkdir same && cp clips/b.m4v same/a.m4v && cp clips/b.m4v same/b.m4v
-  "$runner" --quiet count.lua same -o same/ --codec ffv1 2>err.txt && grep -q "2 done" err.txt || fail "into same/: $(cat err.txt)"
+  "$runner" --quiet count.lua same -o same/ --codec ffv1 2>err.txt && grep -q "2 done" err.txt ||
+    fail "into same/: $(cat err.txt)"
   "$runner" --quiet count.lua same -o same/ 2>err.txt && grep -q "0 done, 0 failed, 2 skipped" err.txt ||
     fail "into same/ again: $(cat err.txt)"
   # Names a shell or an argument list could misread, as inputs and outputs.
@@ -313,8 +314,8 @@ line.mkv"
   status=0
   sh -c 'ulimit -f 200 && exec "$@"' sh "$runner" --quiet count.lua limited -o limited_out/ --codec ffv1 2>err.txt ||
     status=$?
-  [ "$status" -eq 1 ] && grep -q "1 done, 1 failed" err.txt && grep -q "failed limited/big.mkv: killed by signal 25" err.txt ||
-    fail "ulimit -f: exit $status: $(cat err.txt)"
+  [ "$status" -eq 1 ] && grep -q "1 done, 1 failed" err.txt &&
+    grep -q "failed limited/big.mkv: killed by signal 25" err.txt || fail "ulimit -f: exit $status: $(cat err.txt)"
   [ "$(ls -A limited_out)" = small.nut ] || fail "ulimit -f left $(ls -A limited_out)"
   # --check plans and checks and runs nothing.
   "$runner" --check count.lua clips/a.mkv clips/b.m4v -o checked/ >plan.txt || fail "--check"
@@ -373,7 +374,8 @@ assert(arg[1] == [[a "b" it's $(touch pwned)]], arg[1])
 LUA
   PATH=$(pwd)/bin:$PATH "$submit" "--comment=it's \$(touch pwned)" "fx 'q' \$(x).lua" "out 'o' \$(x)" clips/* \
     -- --quiet --codec ffv1 -- "a \"b\" it's \$(touch pwned)" >submit.txt 2>&1 || fail "submitted: $(cat submit.txt)"
-  grep -qx -- "--comment=it's \$(touch pwned)" sbatch.txt && grep -qx -- "--array=1-2" sbatch.txt || fail "$(cat sbatch.txt)"
+  grep -qx -- "--comment=it's \$(touch pwned)" sbatch.txt && grep -qx -- "--array=1-2" sbatch.txt ||
+    fail "$(cat sbatch.txt)"
   [ "$(ls "out 'o' \$(x)")" = "$(ls clips)" ] && [ ! -e pwned ] || fail "wrote $(ls -A "out 'o' \$(x)")"
   rm sbatch.txt
   # Refused before anything is written or submitted: exit 2 and a message.
