@@ -170,5 +170,8 @@ timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
 same "$work/thread_a.raw" "$work/runner_320.raw" && same "$work/thread_b.raw" "$work/runner_320.raw" || rc=1
 result $rc "GStreamer: two instances on two threads, both exact"
 
+# Kdenlive's and Shotcut's projects with the plugin, and the editors themselves.
+. tests/editors/editors_test.sh
+
 echo "frei0r: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
