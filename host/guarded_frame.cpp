@@ -28,6 +28,11 @@ void unmapGuardedFrame(GuardedFrame& frame) {
 void installGuardFaultHandler(const char*, void (*)()) {}
 void noteCurrentFrame(long) {}
 
+bool runGuarded(void (*body)(void*), void* data) {
+    body(data);
+    return true;
+}
+
 }  // namespace pelx04run
 
 #else
@@ -38,7 +43,9 @@ void noteCurrentFrame(long) {}
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
+#include <setjmp.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -53,8 +60,17 @@ struct GuardSlot {
     std::atomic<std::uintptr_t> end{0};
 };
 
-constexpr int guardSlotCount = 256;
-GuardSlot guardSlots[guardSlotCount];
+// Slots come in blocks chained as they are needed and never freed, so that
+// the handler can walk them at any moment: a process may hold any number of
+// frames (MLT keeps an instance per clip, render thread and size for as long
+// as a project is open), and the chain is as long as the most it held at once.
+constexpr int guardBlockSlots = 256;
+struct GuardBlock {
+    GuardSlot slots[guardBlockSlots];
+    std::atomic<GuardBlock*> next{nullptr};
+};
+
+GuardBlock firstGuardBlock;
 std::atomic<long> currentFrame{-1};
 std::atomic<bool> handlerInstalled{false};
 const char* programName = "";
@@ -66,14 +82,55 @@ struct sigaction previousBus;
 // minimum is.
 constexpr std::size_t altStackBytes = 256 * 1024;
 thread_local bool threadHasAltStack = false;
+// Where a guard fault on this thread returns to (runGuarded), or null. Read by
+// the fault handler: initial-exec, so that reading it never allocates.
+__thread sigjmp_buf* recoveryPoint __attribute__((tls_model("initial-exec"))) = nullptr;
 
 bool inLiveGuard(std::uintptr_t address) {
-    for (const GuardSlot& slot : guardSlots) {
-        const std::uintptr_t end = slot.end.load(std::memory_order_acquire);
-        const std::uintptr_t start = slot.start.load(std::memory_order_acquire);
-        if (start != 0 && end != 0 && address >= start && address < end) return true;
+    for (const GuardBlock* block = &firstGuardBlock; block != nullptr;
+         block = block->next.load(std::memory_order_acquire)) {
+        for (const GuardSlot& slot : block->slots) {
+            const std::uintptr_t end = slot.end.load(std::memory_order_acquire);
+            const std::uintptr_t start = slot.start.load(std::memory_order_acquire);
+            if (start != 0 && end != 0 && address >= start && address < end) return true;
+        }
     }
     return false;
+}
+
+bool claimGuardSlot(std::uintptr_t start, std::uintptr_t end) {
+    GuardBlock* block = &firstGuardBlock;
+    for (;;) {
+        for (GuardSlot& slot : block->slots) {
+            std::uintptr_t expected = 0;
+            if (!slot.start.compare_exchange_strong(expected, start, std::memory_order_acq_rel)) continue;
+            slot.end.store(end, std::memory_order_release);
+            return true;
+        }
+        GuardBlock* next = block->next.load(std::memory_order_acquire);
+        if (next == nullptr) {
+            GuardBlock* fresh = new (std::nothrow) GuardBlock;
+            if (fresh == nullptr) return false;
+            // Another thread may have chained one first: then that one is next.
+            if (block->next.compare_exchange_strong(next, fresh, std::memory_order_acq_rel)) {
+                next = fresh;
+            } else {
+                delete fresh;
+            }
+        }
+        block = next;
+    }
+}
+
+void releaseGuardSlot(std::uintptr_t end) {
+    for (GuardBlock* block = &firstGuardBlock; block != nullptr; block = block->next.load(std::memory_order_acquire)) {
+        for (GuardSlot& slot : block->slots) {
+            if (slot.end.load(std::memory_order_acquire) != end) continue;
+            slot.end.store(0, std::memory_order_release);
+            slot.start.store(0, std::memory_order_release);
+            return;
+        }
+    }
 }
 
 // Async-signal-safe decimal formatting of the frame index.
@@ -104,6 +161,9 @@ void writeAll(const char* text, std::size_t length) {
 void onFault(int signal, siginfo_t* info, void* context) {
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     if (inLiveGuard(address)) {
+        // Nothing outside the frame was written: the fault is the first touch
+        // of the guard. The mask saved by sigsetjmp unblocks the signal again.
+        if (recoveryPoint != nullptr) siglongjmp(*recoveryPoint, 1);
         char message[256];
         std::size_t length = 0;
         const std::size_t nameLength = std::min<std::size_t>(std::strlen(programName), 64);
@@ -113,9 +173,11 @@ void onFault(int signal, siginfo_t* info, void* context) {
         std::memcpy(message + length, head, sizeof head - 1);
         length += sizeof head - 1;
         length += formatLong(currentFrame.load(std::memory_order_relaxed), message + length);
-        const char tail[] =
-            ": a filter ran past the end of the frame (the script gave it a size or a row that does not fit "
-            "in the frame); stopped\n";
+        message[length++] = ':';
+        message[length++] = ' ';
+        std::memcpy(message + length, pastFrameError, sizeof pastFrameError - 1);
+        length += sizeof pastFrameError - 1;
+        const char tail[] = "; stopped\n";
         std::memcpy(message + length, tail, sizeof tail - 1);
         length += sizeof tail - 1;
         writeAll(message, length);
@@ -179,30 +241,21 @@ bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error)
         return false;
     }
     const std::uintptr_t guardStart = reinterpret_cast<std::uintptr_t>(base + dataBytes);
-    for (GuardSlot& slot : guardSlots) {
-        std::uintptr_t expected = 0;
-        if (!slot.start.compare_exchange_strong(expected, guardStart, std::memory_order_acq_rel)) continue;
-        slot.end.store(guardStart + guardBytes, std::memory_order_release);
-        frame.pixels = base;
-        frame.bytes = bytes;
-        frame.mapping = mapping;
-        frame.mappedBytes = total;
-        return true;
+    if (!claimGuardSlot(guardStart, guardStart + guardBytes)) {
+        ::munmap(mapping, total);
+        error = "cannot allocate a frame's guard (out of memory)";
+        return false;
     }
-    ::munmap(mapping, total);
-    error = "too many frames live at once";
-    return false;
+    frame.pixels = base;
+    frame.bytes = bytes;
+    frame.mapping = mapping;
+    frame.mappedBytes = total;
+    return true;
 }
 
 void unmapGuardedFrame(GuardedFrame& frame) {
     if (frame.mapping == nullptr) return;
-    const std::uintptr_t guardEnd = reinterpret_cast<std::uintptr_t>(frame.mapping) + frame.mappedBytes;
-    for (GuardSlot& slot : guardSlots) {
-        if (slot.end.load(std::memory_order_acquire) != guardEnd) continue;
-        slot.end.store(0, std::memory_order_release);
-        slot.start.store(0, std::memory_order_release);
-        break;
-    }
+    releaseGuardSlot(reinterpret_cast<std::uintptr_t>(frame.mapping) + frame.mappedBytes);
     ::munmap(frame.mapping, frame.mappedBytes);
     frame = GuardedFrame();
 }
@@ -224,6 +277,20 @@ void installGuardFaultHandler(const char* program, void (*beforeExit)()) {
 void noteCurrentFrame(long index) {
     giveThreadAltStack();
     currentFrame.store(index, std::memory_order_relaxed);
+}
+
+bool runGuarded(void (*body)(void*), void* data) {
+    giveThreadAltStack();
+    sigjmp_buf point;
+    sigjmp_buf* const previous = recoveryPoint;
+    if (sigsetjmp(point, 1) != 0) {
+        recoveryPoint = previous;
+        return false;
+    }
+    recoveryPoint = &point;
+    body(data);
+    recoveryPoint = previous;
+    return true;
 }
 
 }  // namespace pelx04run

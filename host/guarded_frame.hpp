@@ -20,8 +20,12 @@ struct GuardedFrame {
 bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error);
 void unmapGuardedFrame(GuardedFrame& frame);
 
-// SIGSEGV/SIGBUS handler, installed once: a fault inside any live guard writes
-// "PROGRAM: frame N: a filter ran past the end of the frame ..." to stderr,
+// What a fault in a guard means, as every program reports it.
+constexpr char pastFrameError[] =
+    "a filter ran past the end of the frame (the script gave it a size or a row that does not fit in the frame)";
+
+// SIGSEGV/SIGBUS handler, installed once: a fault inside any live guard (not
+// under runGuarded) writes "PROGRAM: frame N: " pastFrameError "; stopped" to stderr,
 // calls beforeExit (the runner removes its pending temporary outputs; null:
 // nothing) and _exit(1)s, never returning into Lua. Other faults go to the
 // handler that was there before (the default action, a sanitizer's report, or
@@ -33,5 +37,12 @@ void installGuardFaultHandler(const char* program, void (*beforeExit)());
 // on a thread also gives that thread an alternate signal stack, so call it
 // from the thread that runs the script.
 void noteCurrentFrame(long index);
+
+// Runs body(data) so that a fault in a live guard on this thread returns here
+// with false instead of ending the process: for a program that must outlive
+// its scripts (the plugin, inside someone else's). body is abandoned where it
+// faulted, so what it was running (a Lua state inside a call) must never be
+// used again, not even closed. Needs installGuardFaultHandler.
+bool runGuarded(void (*body)(void*), void* data);
 
 }  // namespace pelx04run

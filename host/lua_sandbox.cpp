@@ -11,13 +11,9 @@
 
 #include <lua.hpp>
 
-namespace pelx04run {
-namespace {
+#include "bounded_patterns.hpp"
 
-// Registry keys: the instruction budget shared by the state's threads, and a
-// weak table of the threads that budget has armed (thread -> arming).
-char instructionBudgetKey;
-char armedThreadsKey;
+namespace pelx04run {
 
 // Every thread's hook prepays the next stretch of instructions from one
 // shared count before it runs them, so the sum over all threads never passes
@@ -30,14 +26,15 @@ struct InstructionBudget {
     double arming;  // raised at each arming; a thread armed in an earlier one is armed again
 };
 
+namespace {
+
+// Registry keys: the instruction budget shared by the state's threads, and a
+// weak table of the threads that budget has armed (thread -> arming).
+char instructionBudgetKey;
+char armedThreadsKey;
+
 constexpr int firstStretch = 100;
 constexpr int longestStretch = 12800;
-
-// Lua's matcher recurses once per repetition, optional or capture item, with
-// no limit of its own. A level takes 80 to 96 bytes of C stack on x86-64 and
-// about 95 in WebAssembly under V8, so this many stay under 100 KB, a tenth of
-// the 1 MB a worker or render thread may have.
-constexpr int maxPatternItems = 1000;
 
 const char* const allowedOsFunctions[] = {"clock", "date", "time", "difftime"};
 
@@ -132,6 +129,19 @@ void prepayStretch(lua_State* L, InstructionBudget* budget, int wanted) {
     lua_sethook(L, countInstructions, LUA_MASKCOUNT, stretch > 0 ? stretch : 1);
 }
 
+// Raises the limit's error, placed at the function `level` up the stack.
+int reachLimit(lua_State* L, long limit, int level) {
+    // From now on every instruction of this thread fails, so a script that
+    // catches the error with pcall cannot go on looping.
+    lua_sethook(L, countInstructions, LUA_MASKCOUNT, 1);
+    char message[80];
+    std::snprintf(message, sizeof message, "instruction limit of %ld per frame reached", limit);
+    luaL_where(L, level);
+    lua_pushstring(L, message);
+    lua_concat(L, 2);
+    return lua_error(L);
+}
+
 void countInstructions(lua_State* L, lua_Debug*) {
     InstructionBudget* budget = findInstructionBudget(L);
     if (budget != nullptr && budget->limit <= 0) {
@@ -149,15 +159,7 @@ void countInstructions(lua_State* L, lua_Debug*) {
             return;
         }
     }
-    // From now on every instruction of this thread fails, so a script that
-    // catches the error with pcall cannot go on looping.
-    lua_sethook(L, countInstructions, LUA_MASKCOUNT, 1);
-    char message[80];
-    std::snprintf(message, sizeof message, "instruction limit of %ld per frame reached", limit);
-    luaL_where(L, 0);
-    lua_pushstring(L, message);
-    lua_concat(L, 2);
-    lua_error(L);
+    reachLimit(L, limit, 0);
 }
 
 // Arms the coroutine at `index` on the budget before it runs, unless the
@@ -290,71 +292,6 @@ int checkedUnpack(lua_State* L) {
     return values;
 }
 
-// The depth Lua's matcher can reach on `pattern`: one level for each
-// repetition or optional item and each capture's opening and closing, as its
-// match() recurses. The pattern ends at its first zero byte, as for Lua.
-// Malformed patterns are counted as far as they go; Lua reports them.
-int patternDepth(const char* pattern) {
-    int depth = 0;
-    const char* p = pattern;
-    while (*p != '\0') {
-        if (*p == '(' || *p == ')') {
-            ++depth;
-            ++p;
-            continue;
-        }
-        const bool frontier = *p == '%' && p[1] == 'f';
-        // A balance %bxy or a back reference %1 is matched in place.
-        if (*p == '%' && (p[1] == 'b' || (p[1] >= '0' && p[1] <= '9'))) {
-            const int length = p[1] == 'b' ? 4 : 2;
-            for (int skip = 0; skip < length && *p != '\0'; ++skip) ++p;
-            continue;
-        }
-        if (frontier) p += 2;
-        // One single-character class: c, %c or a set [...].
-        if (*p == '%') {
-            ++p;
-            if (*p != '\0') ++p;
-        } else if (*p == '[') {
-            ++p;
-            if (*p == '^') ++p;
-            do {
-                if (*p == '\0') return depth;
-                if (*p++ == '%' && *p != '\0') ++p;
-            } while (*p != ']');
-            ++p;
-        } else if (*p != '\0') {
-            ++p;
-        }
-        // A frontier's set takes no repetition: what follows is the next item.
-        if (!frontier && (*p == '?' || *p == '*' || *p == '+' || *p == '-')) {
-            ++depth;
-            ++p;
-        }
-    }
-    return depth;
-}
-
-// string.find, match, gmatch and gsub (and so the string methods, which are
-// the same functions): the library's own (upvalue 1) after the pattern's depth
-// is checked. A plain find does not match patterns and is not checked.
-int checkedPatternCall(lua_State* L) {
-    const char* pattern = luaL_checkstring(L, 2);
-    const bool plain = lua_toboolean(L, lua_upvalueindex(2)) != 0 && lua_toboolean(L, 4) != 0;
-    if (!plain) {
-        const int depth = patternDepth(pattern);
-        if (depth > maxPatternItems) {
-            lua_pushlstring(L, pattern, std::strlen(pattern) > 40 ? 40 : std::strlen(pattern));
-            return luaL_error(L,
-                              "pattern '%s%s' (%d bytes) is too complex: %d repetition, optional and capture "
-                              "items, more than the %d allowed",
-                              lua_tostring(L, -1), std::strlen(pattern) > 40 ? "..." : "",
-                              static_cast<int>(lua_objlen(L, 2)), depth, maxPatternItems);
-        }
-    }
-    return lua_tocfunction(L, lua_upvalueindex(1))(L);
-}
-
 // string.rep: Lua's own adds the string n times, even an empty one (2^31
 // rounds of nothing, beyond the instruction count), and its count n-- wraps
 // for n = -2^31.
@@ -381,13 +318,6 @@ int checkedInsert(lua_State* L) {
         luaL_argcheck(L, position >= 1 && position <= INT_MAX, 2, "position out of bounds");
     }
     return lua_tocfunction(L, lua_upvalueindex(1))(L);
-}
-
-void checkPatterns(lua_State* L, int string) {
-    // The flag marks find, whose fourth argument asks for a plain search.
-    for (const char* name : {"find", "match", "gmatch", "gsub"}) {
-        wrapField(L, string, name, checkedPatternCall, std::strcmp(name, "find") == 0);
-    }
 }
 
 }  // namespace
@@ -427,10 +357,10 @@ void restrictToSandbox(lua_State* L) {
     lua_getglobal(L, "string");
     if (lua_istable(L, -1)) {
         removeField(L, lua_gettop(L), "dump");
-        checkPatterns(L, lua_gettop(L));
         wrapField(L, lua_gettop(L), "rep", checkedRep, false);
     }
     lua_pop(L, 1);
+    boundPatternWork(L);
     lua_getglobal(L, "table");
     if (lua_istable(L, -1)) wrapField(L, lua_gettop(L), "insert", checkedInsert, false);
     lua_pop(L, 1);
@@ -493,6 +423,29 @@ void armInstructionLimit(lua_State* L, long maxInstructions) {
     } else {
         lua_sethook(L, countInstructions, LUA_MASKCOUNT, maxInstructions > INT_MAX ? INT_MAX : static_cast<int>(maxInstructions));
     }
+}
+
+InstructionBudget* armedInstructionBudget(lua_State* L) {
+    InstructionBudget* budget = findInstructionBudget(L);
+    return budget != nullptr && budget->limit > 0 ? budget : nullptr;
+}
+
+long takeInstructions(InstructionBudget* budget) {
+    if (budget == nullptr) return LONG_MAX;
+    const long taken = budget->remaining;
+    budget->remaining = 0;
+    return taken;
+}
+
+void returnInstructions(InstructionBudget* budget, long unused) {
+    if (budget != nullptr) budget->remaining += unused;
+}
+
+int instructionLimitReached(lua_State* L) {
+    InstructionBudget* budget = findInstructionBudget(L);
+    const long limit = budget != nullptr ? budget->limit : 0;
+    if (budget != nullptr) budget->remaining = 0;
+    return reachLimit(L, limit, 1);
 }
 
 void refuseOsExit(lua_State* L) {

@@ -27,10 +27,9 @@ void* budgetedAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
 // package.loadlib and the package loaders; `require` becomes one that returns
 // the loaded pelx04 for "pelx04" and raises
 // "require of 'NAME' is not allowed in the sandbox" for anything else.
-// `unpack` becomes one whose count cannot overflow; string.find, match,
-// gmatch and gsub (the string methods too) refuse a pattern of more than 1000
-// repetition, optional and capture items, which would overflow the C stack;
-// string.rep and table.insert refuse what would loop 2^31 times in one call.
+// `unpack` becomes one whose count cannot overflow; the pattern functions
+// are bounded (boundPatternWork); string.rep and table.insert refuse what
+// would loop 2^31 times in one call.
 void restrictToSandbox(lua_State* L);
 
 // Loads a script's text as a chunk (lua_load), refusing a precompiled chunk
@@ -45,9 +44,21 @@ int loadScriptChunk(lua_State* L, const char* text, std::size_t size, const char
 // hook). The first arming makes coroutine.resume and coroutine.wrap arm each
 // coroutine on the same budget before it runs, whenever it was created. 0
 // removes the hook. The host re-arms it before every frame, inside the
-// protected call that runs the script. Time spent inside one library call (a
-// long string pattern, say) is not counted.
+// protected call that runs the script. Time spent inside one library call is
+// not counted, except where the call pays for it itself (below).
 void armInstructionLimit(lua_State* L, long maxInstructions);
+
+// For a library function whose work the count hook cannot see (the steps of a
+// pattern match): the budget armed on L's state, or null when no limit is
+// armed. The function takes what is left of it (LONG_MAX for null), spends
+// some, and returns the rest before it runs any Lua code or raises an error;
+// with nothing left it calls instructionLimitReached, which raises the limit's
+// own error at the line that called the function.
+struct InstructionBudget;
+InstructionBudget* armedInstructionBudget(lua_State* L);
+long takeInstructions(InstructionBudget* budget);
+void returnInstructions(InstructionBudget* budget, long unused);
+int instructionLimitReached(lua_State* L);
 
 // Replaces os.exit (sandboxed or not) with a function that raises
 // "os.exit is not allowed: ...": a script that ends the process would

@@ -11,13 +11,29 @@
 #include <cstring>
 #include <new>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <lua.hpp>
 
+#include "bounded_patterns.hpp"
 #include "frame_table.hpp"
 #include "lua_sandbox.hpp"
 
 namespace pelx04run {
 namespace {
+
+#ifdef _WIN32
+constexpr int scriptOpenFlags = O_RDONLY | O_BINARY;
+#else
+// Non-blocking, so that opening a FIFO does not wait for a writer.
+constexpr int scriptOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+#endif
 
 // Registry keys: the loaded chunk, the traceback function and the host's own
 // state, kept where the script cannot reach or replace them.
@@ -190,6 +206,7 @@ int setUpHost(lua_State* L) {
 
     if (options.outputToStderr) sendOutputToStderr(L);
     if (options.sandbox) restrictToSandbox(L);
+    if (options.boundPatternWork) boundPatternWork(L);
     refuseOsExit(L);
     if (host->printWriter != nullptr) {
         lua_pushcfunction(L, printToWriter);
@@ -300,26 +317,54 @@ void collectIfNeeded(lua_State* L, const HostState* host, bool failed) {
 
 bool isKnownTime(double time) { return time >= 0 && time <= DBL_MAX; }
 
-bool readScript(const std::string& path, std::string& text, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    char buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-    const bool failed = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (failed) {
-        error = "cannot read " + path + ": " + std::strerror(readErrno);
-        return false;
-    }
-    return true;
+std::string tooLarge(const std::string& path) {
+    return path + " is not a script (larger than 1 MiB, " + std::to_string(maxScriptBytes) + " bytes)";
 }
 
 }  // namespace
+
+bool readScriptFile(const std::string& path, std::string& text, std::string& error) {
+    const int file = ::open(path.c_str(), scriptOpenFlags);
+    if (file < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "cannot open " + path + ": not a regular file (a script is read from a file, not from a pipe, a "
+                "device or a folder)";
+        ::close(file);
+        return false;
+    }
+    if (info.st_size > static_cast<off_t>(maxScriptBytes)) {
+        error = tooLarge(path);
+        ::close(file);
+        return false;
+    }
+    // Read to the cap and one byte past it, for a file that grows meanwhile.
+    text.resize(maxScriptBytes + 1);
+    std::size_t got = 0;
+    int readErrno = 0;
+    while (got < text.size()) {
+        const auto n = ::read(file, &text[got], static_cast<unsigned>(text.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readErrno = errno;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(file);
+    text.resize(got);
+    if (readErrno != 0) {
+        error = "cannot read " + path + ": " + std::strerror(readErrno);
+        return false;
+    }
+    if (got > maxScriptBytes) {
+        error = tooLarge(path);
+        return false;
+    }
+    text.shrink_to_fit();
+    return true;
+}
 
 std::string framePlace(long index, double time) {
     char place[96];
@@ -337,10 +382,13 @@ lua_State* openScriptHost(const ScriptOptions& options, std::string& error) {
     host->budget.limit = options.maxMemoryBytes;
     host->displayName = options.scriptPath;
     host->chunkName = "@" + options.scriptPath;
-    if (!options.scriptPath.empty() && !readScript(options.scriptPath, host->scriptText, error)) {
+    if (options.scriptTextRead) {
+        host->scriptText = options.scriptText;
+    } else if (!options.scriptPath.empty() && !readScriptFile(options.scriptPath, host->scriptText, error)) {
         delete host;
         return nullptr;
     }
+    std::string().swap(host->options.scriptText);
     host->loadText = host->scriptText.data();
     host->loadSize = host->scriptText.size();
     host->printWriter = options.printWriter != nullptr ? options.printWriter

@@ -20,6 +20,9 @@ namespace pelx04run {
 constexpr long sandboxDefaultMaxInstructions = 1000000000L;
 constexpr std::size_t sandboxDefaultMaxMemoryBytes = std::size_t{1} << 30;
 
+// The largest script file read, as the page's Open script... takes.
+constexpr std::size_t maxScriptBytes = std::size_t{1} << 20;
+
 struct ScriptOptions {
     // Where pelx04 comes from: a module file loaded by its full path (never
     // from package.cpath), as any host loads it; or, when openModule is set,
@@ -29,12 +32,19 @@ struct ScriptOptions {
     // Read and loaded by openScriptHost; empty when the program hands over the
     // text itself (loadScriptText), as the page does.
     std::string scriptPath;
+    // Set when the program has read scriptPath itself (readScriptFile), as
+    // the plugin does before it takes its lock: then scriptText is loaded.
+    bool scriptTextRead = false;
+    std::string scriptText;
     // Programs with a command line set the global `arg` = {[0] = script path,
     // these...} and pass them as the script's `...`; the others get an empty
     // `arg`.
     bool hasCommandLine = false;
     std::vector<std::string> scriptArgs;
     bool sandbox = false;
+    // The pattern functions pay for their matching from maxInstructions
+    // (boundPatternWork in bounded_patterns.hpp); the sandbox implies it.
+    bool boundPatternWork = false;
     std::size_t maxMemoryBytes = 0;       // 0: no limit
     long maxInstructions = 0;             // per frame; 0: no limit
     // Where print writes, when not to standard output (the page collects it).
@@ -46,6 +56,11 @@ struct ScriptOptions {
     // picture at a time, leaves it out.
     bool framePlaceInErrors = true;
 };
+
+// Reads a script file: a regular file of at most maxScriptBytes, opened
+// without blocking, so that a FIFO, a device (/dev/zero, /dev/stdin) or a
+// huge file is refused at once with a message naming it.
+bool readScriptFile(const std::string& path, std::string& text, std::string& error);
 
 // Opens a state with the standard libraries, makes pelx04 loadable and loads
 // it, applies the sandbox when asked, refuses os.exit, sets `arg` and loads

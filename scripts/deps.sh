@@ -62,6 +62,25 @@ case "$missing" in
   *:i386*)
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
 esac
-$sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
-# shellcheck disable=SC2086
-$sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends $missing >/dev/null
+apt_get() { $sudo apt-get -o DPkg::Lock::Timeout=900 "$@"; }
+# A registry may serve one index at the wrong size for hours (a mirror in the
+# middle of a sync), and a retry fails the same way: the install decides.
+apt_get update -qq || echo "warning: apt-get update failed; installing from the indexes apt has" >&2
+# The i386 packages go in a call of their own: their libraries must match the
+# amd64 versions, and where the i386 index is the one missing they cannot be
+# installed at all. Nothing but the 32-bit runs needs them, and those runs are
+# skipped, naming this cause, where they are not there.
+native="" foreign=""
+for package in $missing; do
+  case "$package" in *:i386) foreign="$foreign $package" ;; *) native="$native $package" ;; esac
+done
+if [ -n "$native" ]; then
+  # shellcheck disable=SC2086
+  apt_get install -y -qq --no-install-recommends $native >/dev/null
+fi
+if [ -n "$foreign" ]; then
+  # shellcheck disable=SC2086
+  if ! apt_get install -y -qq --no-install-recommends $foreign >/dev/null; then
+    echo "warning: could not install$foreign (apt's message is above); the 32-bit runs will be skipped" >&2
+  fi
+fi

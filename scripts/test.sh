@@ -7,28 +7,30 @@
 # submitted to a one-node Slurm cluster.
 set -eu
 cd "$(dirname "$0")/.."
-jobs=$(nproc 2>/dev/null || echo 2)
 passed=0
 failed=0
 
+# Each stage is a script of its own, run as its own process with set -e: a
+# shell function called inside `if` runs with set -e off, so its failed
+# install, configure or build would go on to the next step.
 stage() {
-  name="$1"; shift
+  name="$1" script="scripts/test_$2.sh"
   echo "== $name"
   started=$(date +%s)
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
+  if [ ! -x "$script" ]; then
+    echo "== $name: $script is missing"
+    rc=1
+  else
+    rc=0
+    "$script" || rc=$?
+  fi
+  if [ "$rc" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
   echo "== $name: $(($(date +%s) - started)) s"
 }
 
-suite() {
-  scripts/deps.sh build test media
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPELX04_BUILD_TESTS=ON -DPELX04_BUILD_TOOLS=ON >/dev/null
-  cmake --build build -j"$jobs"
-  ctest --test-dir build -j"$jobs" --output-on-failure --timeout 300
-}
-
-stage "tests" suite
+stage tests suites
 for extra in sanitize fuzz windows rocks packages web frei0r slurm; do
-  [ -x "scripts/test_$extra.sh" ] && stage "$extra" "scripts/test_$extra.sh"
+  stage "$extra" "$extra"
 done
 
 echo "stages: $passed passed, $failed failed"

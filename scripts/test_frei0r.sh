@@ -2,10 +2,13 @@
 # The frei0r plugin inside the real hosts: Debian's ffmpeg, gst-launch-1.0 and
 # melt run build/frei0r-1/pelx04.so on lossless frames of random BGRA words
 # (alpha included) with a value from the host as arg[1], and every frame must
-# equal the frame runner's given the same value after --, word for word; at a width ffmpeg 5.1 pads (333) its filter must refuse with a clear
-# message instead. Then frame.time in seconds everywhere, two GStreamer
-# instances on two threads, each on_error, the sandbox, a filter sent past the
-# frame, and the plugin's exports. Work files go to build/frei0r-test/.
+# equal the frame runner's given the same value after --, word for word; at a
+# width ffmpeg 5.1 pads (333) its filter must refuse with a clear message
+# instead. Then frame.time in seconds everywhere, each on_error, the sandbox,
+# what must not hang or end a host (a filter sent past the frame, script paths
+# that are not small plain files, an endless loop, slices), many instances and
+# a corrected on_error, two GStreamer instances on two threads, and the
+# plugin's exports. Work files go to build/frei0r-test/.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -154,10 +157,88 @@ result $rc "sandbox=y refuses io; sandbox=n allows it"
 rc=0; stops_with "$work/missing.lua|n|stop" missing "pelx04: frame 0 at 0.000 s: cannot open .*missing.lua" || rc=1
 result $rc "a missing script stops the run with its name"
 
-# A filter sent past the frame faults in the guard of the plugin's own copy.
-echo 'pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, frame.height, 1, 1, 1, 0)' >"$work/runaway.lua"
-rc=0; stops_with "$work/runaway.lua" runaway 'pelx04: frame 0: a filter ran past the end of the frame' || rc=1
-result $rc "a filter sent past the frame ends the host with the message"
+# A filter sent past the frame faults in the guard of the plugin's own copy,
+# before it writes outside; the plugin gives up that Lua state and answers as
+# on_error says, in every host.
+echo 'pelx04.mirtRGB(frame.data, frame.width, frame.height * 3, 1, 1, 1, 0)' >"$work/runaway.lua"
+past='a filter ran past the end of the frame'
+rc=0; stops_with "$work/runaway.lua|n|stop" runaway "pelx04: frame 0 at 0.000 s: $past" || rc=1
+run_ffmpeg 320 "$work/runaway.lua|y|pass" "$work/runaway_pass.raw" && same "$work/runaway_pass.raw" "$work/in_320.raw" || rc=1
+[ "$(grep -c "$past" "$work/runaway_pass.raw.err")" = 1 ] || rc=1
+timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
+  rawvideoparse width=320 height=$height format=bgra framerate=25/1 ! videoconvert ! \
+  frei0r-filter-pelx04 script="$work/runaway.lua" sandbox=true on-error=pass ! fakesink >"$work/runaway_gst.err" 2>&1 || rc=1
+timeout -k 5 60 melt -quiet "$work/in_320.mkv" -filter frei0r.pelx04 script="$work/runaway.lua" sandbox=1 on_error=pass \
+  -consumer "avformat:$work/runaway_melt.mkv" vcodec=ffv1 real_time=-1 >"$work/runaway_melt.err" 2>&1 || rc=1
+grep -q "$past" "$work/runaway_gst.err" && grep -q "$past" "$work/runaway_melt.err" || rc=1
+result $rc "a filter sent past the frame: reported once, on_error answers, every host lives on"
+
+# Script paths that are not a plain file of at most 1 MiB are refused at once,
+# never read: a FIFO would block the host in open(), /dev/zero read without end.
+mkfifo "$work/fifo.lua"
+head -c 1048577 /dev/zero | tr '\0' ' ' >"$work/huge.lua"
+rc=0
+for script in fifo.lua /dev/zero huge.lua; do
+  case $script in /*) path=$script ;; *) path=$work/$script ;; esac
+  run_ffmpeg 320 "$path|n|pass" "$work/path.raw" && same "$work/path.raw" "$work/in_320.raw" || rc=1
+  grep -q "not a regular file\|is not a script (larger than 1 MiB" "$work/path.raw.err" || rc=1
+done
+result $rc "a FIFO, a device and a script over 1 MiB: refused, the host goes on"
+
+# Limits apply without the sandbox too: a loop ends at the instruction limit.
+echo 'while true do end' >"$work/loop.lua"
+rc=0; run_ffmpeg 320 "$work/loop.lua|n|pass" "$work/loop.raw" && same "$work/loop.raw" "$work/in_320.raw" || rc=1
+grep -q 'instruction limit of 1000000000 per frame reached' "$work/loop.raw.err" || rc=1
+result $rc "sandbox off: an endless loop stops at the instruction limit, on_error answers"
+
+# MLT's threads property (not 1) runs slices of a frame through one instance at
+# once. The second call of the first frame finds it out: one slice of frame 0
+# shows the script, then every frame is the input (on_error=pass), no bands.
+rc=0
+timeout -k 5 60 melt -quiet "$work/in_320.mkv" -filter frei0r.pelx04 script="$work/hue.lua" threads=2 on_error=pass \
+  -consumer "avformat:$work/sliced.mkv" vcodec=ffv1 pix_fmt=bgra real_time=-1 >"$work/sliced.err" 2>&1 || rc=1
+timeout -k 5 60 ffmpeg -nostdin -loglevel error -y -i "$work/sliced.mkv" -frames:v $frames -f rawvideo -pix_fmt bgra \
+  "$work/sliced.raw" || rc=1
+# Once per instance: melt makes two here (frame 0 once on one it throws away).
+[ "$(grep -c 'into slices of 320x120 .*set threads=1 on the filter' "$work/sliced.err")" -le 2 ] || rc=1
+grep -q 'pelx04: frame 1 at 0.000 s: the host cuts each frame into slices' "$work/sliced.err" || rc=1
+cmp -s -i $frame_bytes "$work/sliced.raw" "$work/in_320.raw" || rc=1
+result $rc "threads=2 under melt: the reason and the fix once, then whole input frames"
+
+# Called directly, as an editor's MLT would over a long session: more
+# instances than any fixed table of guarded frames, and an on_error corrected
+# after its mistake was reported, which must bring the script back.
+echo 'pelx04.mirtRGB(frame.data, frame.width, frame.height, 0, 255, 0, 0)' >"$work/green.lua"
+rc=0
+timeout -k 5 60 /usr/bin/python3 - "$plugin" "$work/green.lua" >"$work/direct.out" 2>"$work/direct.err" <<'EOF' || rc=1
+import ctypes, sys
+plugin = ctypes.CDLL(sys.argv[1])
+plugin.f0r_construct.restype = ctypes.c_void_p
+plugin.f0r_construct.argtypes = [ctypes.c_uint, ctypes.c_uint]
+plugin.f0r_set_param_value.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+plugin.f0r_update.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p, ctypes.c_void_p]
+words = 16 * 16
+frame_in = (ctypes.c_uint32 * words)(*[0xFF102030] * words)
+def instance(on_error):
+    made = plugin.f0r_construct(16, 16)
+    for index, text in ((0, sys.argv[2]), (2, on_error)):
+        plugin.f0r_set_param_value(made, ctypes.byref(ctypes.c_char_p(text.encode())), index)
+    return made
+def green(made, time):  # did the script run on this frame?
+    out = (ctypes.c_uint32 * words)()
+    plugin.f0r_update(made, time, frame_in, out)
+    return list(out) == [0xFF10FF30] * words
+many = [instance("pass") for _ in range(300)]
+print("instances", sum(green(made, 0) for made in many))
+for wrong, right in (("Pass", "pass"), ("Stop", "stop")):
+    made = instance(wrong)
+    before = green(made, 0)
+    plugin.f0r_set_param_value(made, ctypes.byref(ctypes.c_char_p(right.encode())), 2)
+    print(wrong, before, green(made, 0.04))
+EOF
+[ "$(cat "$work/direct.out" | tr '\n' ' ')" = "instances 300 Pass False True Stop False True " ] || rc=1
+[ "$(grep -c "on_error is 'Pass'" "$work/direct.err")" = 1 ] || rc=1
+result $rc "300 instances in one process; a corrected on_error runs the script again"
 
 # Two instances on two streaming threads (a queue starts each), one process.
 branch="queue ! videoconvert ! frei0r-filter-pelx04 script=$work/hue.lua value1=$value ! videoconvert ! video/x-raw,format=BGRA"

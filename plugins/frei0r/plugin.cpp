@@ -4,6 +4,7 @@
 // script again under the name MLT resolves in a project. Each call hands over
 // to a ScriptInstance; nothing here throws into the host, which is C.
 #include <cstdint>
+#include <mutex>
 #include <new>
 
 // frei0r.h declares the f0r_* functions without extern "C"; declared visible
@@ -92,6 +93,7 @@ void f0r_destruct(f0r_instance_t instance) { delete static_cast<ScriptInstance*>
 void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
     ScriptInstance* self = static_cast<ScriptInstance*>(instance);
     if (self == nullptr || param == nullptr) return;
+    std::lock_guard<std::mutex> hold(self->callLock());
     try {
         switch (index) {
         case paramScript: self->setScript(*static_cast<f0r_param_string*>(param)); break;
@@ -110,8 +112,9 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
 }
 
 void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-    const ScriptInstance* self = static_cast<const ScriptInstance*>(instance);
+    ScriptInstance* self = static_cast<ScriptInstance*>(instance);
     if (self == nullptr || param == nullptr) return;
+    std::lock_guard<std::mutex> hold(self->callLock());
     switch (index) {
     case paramScript:
         // The host copies or only reads it.
@@ -135,6 +138,7 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
 void f0r_update(f0r_instance_t instance, double time, const std::uint32_t* inframe, std::uint32_t* outframe) {
     ScriptInstance* self = static_cast<ScriptInstance*>(instance);
     if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
+    std::lock_guard<std::mutex> hold(self->callLock());
     if (!self->callerKnown()) self->setCaller(pelx04frei0r::identifyCaller(__builtin_return_address(0)));
     try {
         self->update(time, inframe, outframe);

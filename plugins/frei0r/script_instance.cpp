@@ -36,6 +36,24 @@ std::vector<std::string> valueWords(const double* values) {
     return words;
 }
 
+// One frame's run of the script, under runGuarded.
+struct GuardedRun {
+    lua_State* L;
+    unsigned char* pixels;
+    int width;
+    int height;
+    long index;
+    double seconds;
+    std::string* error;
+    bool ran;
+};
+
+void runScriptGuarded(void* data) {
+    GuardedRun* run = static_cast<GuardedRun*>(data);
+    run->ran = pelx04run::runScript(run->L, run->pixels, run->width, run->height, run->index, run->seconds,
+                                    *run->error);
+}
+
 }  // namespace
 
 ScriptInstance::ScriptInstance(unsigned width, unsigned height) : width_(width), height_(height) {}
@@ -64,25 +82,36 @@ void ScriptInstance::setOnError(const char* mode) {
     }
 }
 
-bool ScriptInstance::openHost(std::string& error) {
-    closeHost();
-    openScript_ = scriptPath();
-    openSandbox_ = sandbox_;
-    if (openScript_.empty()) {
+// Outside the lock that every instance shares: reading may take a while (a
+// slow disk), and refusing what is not a plain small file never waits.
+bool ScriptInstance::readScript(std::string& text, std::string& error) const {
+    if (scriptPath().empty()) {
         error = "no script: set the filter's script (or filename) parameter to the path of a Lua file";
         return false;
     }
+    return pelx04run::readScriptFile(scriptPath(), text, error);
+}
+
+bool ScriptInstance::openHost(std::string& text, std::string& error) {
+    closeHost();
+    openScript_ = scriptPath();
+    openSandbox_ = sandbox_;
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
     if (!pelx04run::mapGuardedFrame(bytes, frame_, error)) return false;
     pelx04run::ScriptOptions options;
     options.openModule = luaopen_pelx04;
     options.scriptPath = openScript_;
+    options.scriptTextRead = true;
+    options.scriptText.swap(text);
     options.hasCommandLine = true;
     options.scriptArgs = valueWords(values_);
     std::memcpy(passedValues_, values_, sizeof values_);
     options.sandbox = sandbox_;
-    options.maxInstructions = sandbox_ ? pelx04run::sandboxDefaultMaxInstructions : 0;
-    options.maxMemoryBytes = sandbox_ ? pelx04run::sandboxDefaultMaxMemoryBytes : 0;
+    // The host is someone else's program, perhaps an editor holding unsaved
+    // work: a script that loops or grows without end must not take it down,
+    // sandboxed or not.
+    options.maxInstructions = pelx04run::sandboxDefaultMaxInstructions;
+    options.maxMemoryBytes = pelx04run::sandboxDefaultMaxMemoryBytes;
     // The host's standard output may be its media stream (ffmpeg ... -f nut -).
     options.outputToStderr = true;
     L_ = pelx04run::openScriptHost(options, error);
@@ -104,17 +133,16 @@ void ScriptInstance::closeHost() {
 
 bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error) {
     const long index = frames_;
-    if (!onErrorKnown_) {
-        error = pelx04run::framePlace(index, seconds) + "on_error is '" + onErrorName_ +
-                "'; it must be mark, pass or stop";
+    const bool reopen = L_ == nullptr || openScript_ != scriptPath() || openSandbox_ != sandbox_;
+    std::string text;
+    if (reopen && !readScript(text, error)) {
+        error.insert(0, pelx04run::framePlace(index, seconds));
         return false;
     }
     std::lock_guard<std::mutex> lock(scriptRunLock);
-    if (L_ == nullptr || openScript_ != scriptPath() || openSandbox_ != sandbox_) {
-        if (!openHost(error)) {
-            error.insert(0, pelx04run::framePlace(index, seconds));
-            return false;
-        }
+    if (reopen && !openHost(text, error)) {
+        error.insert(0, pelx04run::framePlace(index, seconds));
+        return false;
     }
     if (!passValues(error)) {
         error.insert(0, pelx04run::framePlace(index, seconds));
@@ -123,55 +151,104 @@ bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint
     pelx04run::installGuardFaultHandler("pelx04", nullptr);
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
     // The script works on a guarded copy: a filter sent past the frame faults
-    // in the guard instead of writing into the host's memory.
+    // in the guard before it writes anything outside, and comes back here.
     std::memcpy(frame_.pixels, in, bytes);
     pelx04run::noteCurrentFrame(index);
-    if (!pelx04run::runScript(L_, frame_.pixels, static_cast<int>(width_), static_cast<int>(height_), index,
-                              seconds, error)) {
+    GuardedRun run{L_, frame_.pixels, static_cast<int>(width_), static_cast<int>(height_), index, seconds, &error,
+                   false};
+    if (!pelx04run::runGuarded(runScriptGuarded, &run)) {
+        // The state stopped inside a call, its own bookkeeping half done:
+        // closing it would run it again (its __gc methods), so it is given up
+        // as it is and its memory stays allocated, at most the memory limit,
+        // once for each script or sandbox value that fails this way.
+        L_ = nullptr;
+        error = pelx04run::framePlace(index, seconds) + pelx04run::pastFrameError;
         return false;
     }
+    if (!run.ran) return false;
     std::memcpy(out, frame_.pixels, bytes);
     return true;
 }
 
+// MLT's threads property (not 1) cuts a frame into slices, builds the instance
+// at a slice's height and calls it once per slice, from several threads at
+// once, with the same time and pointers one slice or more apart. An instance
+// is sliced from its first frame (MLT builds a new one when the slice height
+// changes), so only the second call is looked at: a later frame shown again
+// (a pause, melt's last frame, a host without timestamps) can never be taken
+// for a slice.
+bool ScriptInstance::isSliceOfLastCall(double hostTime, const std::uint32_t* in, const std::uint32_t* out) const {
+    if (frames_ != 1 || !(hostTime == lastTime_)) return false;
+    const std::uintptr_t inStep = reinterpret_cast<std::uintptr_t>(in) - lastIn_;
+    if (inStep != reinterpret_cast<std::uintptr_t>(out) - lastOut_) return false;
+    const std::uintptr_t apart = inStep < UINTPTR_MAX / 2 ? inStep : 0 - inStep;
+    const std::uintptr_t slice = static_cast<std::uintptr_t>(width_) * height_ * 4;
+    constexpr std::uintptr_t mostSlices = 256;
+    return apart != 0 && slice != 0 && apart % slice == 0 && apart / slice < mostSlices;
+}
+
+// What stops this frame before the script runs, if anything.
+ScriptInstance::Failure ScriptInstance::check(double hostTime, const std::uint32_t* in, const std::uint32_t* out,
+                                              std::string& error) const {
+    const std::string place = pelx04run::framePlace(frames_, secondsFromHostTime(caller_, hostTime));
+    if (isSliceOfLastCall(hostTime, in, out)) {
+        error = place + "the host cuts each frame into slices of " + std::to_string(width_) + "x" +
+                std::to_string(height_) +
+                " and runs them through one instance at once (MLT's threads property on the filter, when it is not "
+                "1), but a script must see whole frames: set threads=1 on the filter, or leave it unset";
+        return Failure::host;
+    }
+    if (callerPadsRows(caller_, width_)) {
+        const unsigned padded = (width_ + 15) / 16 * 16;
+        error = place + "ffmpeg's frei0r filter (libavfilter " + std::to_string(caller_.libavfilterVersion >> 16) +
+                "." + std::to_string(caller_.libavfilterVersion >> 8 & 0xFF) +
+                ") pads each row of a frame whose width is not a multiple of 16 pixels, and the plugin "
+                "cannot see the padding: a width of " +
+                std::to_string(width_) + " would come out sheared. Pad the width around the filter (-vf \"pad=" +
+                std::to_string(padded) + ":ih,frei0r=pelx04:SCRIPT,crop=" + std::to_string(width_) +
+                ":ih:0:0\") or run the script with pelx04-run";
+        return Failure::host;
+    }
+    if (!onErrorKnown_) {
+        error = place + "on_error is '" + onErrorName_ + "'; it must be mark, pass or stop";
+        return Failure::configuration;
+    }
+    return Failure::none;
+}
+
 void ScriptInstance::update(double hostTime, const std::uint32_t* in, std::uint32_t* out) {
-    const Caller& caller = caller_;
-    const long index = frames_;
-    const double seconds = secondsFromHostTime(caller, hostTime);
-    // A new script (or sandbox setting) gets a fresh start.
-    if (failed_ && (openScript_ != scriptPath() || openSandbox_ != sandbox_)) failed_ = false;
-    if (!failed_) {
+    const double seconds = secondsFromHostTime(caller_, hostTime);
+    if (failure_ == Failure::script && (failedScript_ != scriptPath() || failedSandbox_ != sandbox_)) {
+        failure_ = Failure::none;
+    }
+    if (failure_ == Failure::configuration && onErrorKnown_) failure_ = Failure::none;
+    if (failure_ != Failure::host) {
         std::string error;
-        bool ran = false;
-        if (callerPadsRows(caller, width_)) {
-            const unsigned padded = (width_ + 15) / 16 * 16;
-            error = pelx04run::framePlace(index, seconds) + "ffmpeg's frei0r filter (libavfilter " +
-                    std::to_string(caller.libavfilterVersion >> 16) + "." +
-                    std::to_string(caller.libavfilterVersion >> 8 & 0xFF) +
-                    ") pads each row of a frame whose width is not a multiple of 16 pixels, and the plugin "
-                    "cannot see the padding: a width of " +
-                    std::to_string(width_) + " would come out sheared. Pad the width around the filter (-vf \"pad=" +
-                    std::to_string(padded) + ":ih,frei0r=pelx04:SCRIPT,crop=" + std::to_string(width_) +
-                    ":ih:0:0\") or run the script with pelx04-run";
-        } else {
-            ran = runFrame(seconds, in, out, error);
+        Failure failure = check(hostTime, in, out, error);
+        if (failure == Failure::none && failure_ == Failure::none && !runFrame(seconds, in, out, error)) {
+            failure = Failure::script;
+            failedScript_ = scriptPath();
+            failedSandbox_ = sandbox_;
         }
-        if (!ran) {
-            failed_ = true;
-            openScript_ = scriptPath();
-            openSandbox_ = sandbox_;
+        // Each failure is reported once; a host failure overrides any other.
+        if (failure != Failure::none && (failure_ == Failure::none || failure == Failure::host)) {
+            failure_ = failure;
             report(error);
             if (onError_ == OnError::stop) _exit(1);
         }
     }
-    if (failed_) respondToError(in, out);
+    lastTime_ = hostTime;
+    lastIn_ = reinterpret_cast<std::uintptr_t>(in);
+    lastOut_ = reinterpret_cast<std::uintptr_t>(out);
+    if (failure_ != Failure::none) respondToError(in, out);
     ++frames_;
 }
 
 void ScriptInstance::failForLackOfMemory(const std::uint32_t* in, std::uint32_t* out) noexcept {
     std::fputs("pelx04: out of memory\n", stderr);
     if (onError_ == OnError::stop) _exit(1);
-    failed_ = true;
+    // Tried again at the next frame, as a configuration that is valid.
+    if (failure_ == Failure::none) failure_ = Failure::configuration;
     respondToError(in, out);
     ++frames_;
 }

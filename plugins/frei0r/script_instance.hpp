@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "caller.hpp"
@@ -25,6 +26,10 @@ public:
     ~ScriptInstance();
     ScriptInstance(const ScriptInstance&) = delete;
     ScriptInstance& operator=(const ScriptInstance&) = delete;
+
+    // Held around every call into the instance: MLT's slice threads call one
+    // instance from several threads at once.
+    std::mutex& callLock() { return callLock_; }
 
     void setScript(const char* path);
     void setFilename(const char* path);
@@ -52,14 +57,24 @@ public:
     void failForLackOfMemory(const std::uint32_t* in, std::uint32_t* out) noexcept;
 
 private:
-    bool runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error);
+    // What failed decides what clears it: a script error (or a missing
+    // script) a new script or sandbox value; a bad on_error a valid one; the
+    // way the host hands over frames (padded rows, slices) nothing but a new
+    // instance.
+    enum class Failure { none, script, configuration, host };
+
     // filename when it is set (the name MLT makes absolute in a project), else script.
     const std::string& scriptPath() const { return filename_.empty() ? script_ : filename_; }
-    bool openHost(std::string& error);
+    bool isSliceOfLastCall(double hostTime, const std::uint32_t* in, const std::uint32_t* out) const;
+    Failure check(double hostTime, const std::uint32_t* in, const std::uint32_t* out, std::string& error) const;
+    bool runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error);
+    bool readScript(std::string& text, std::string& error) const;
+    bool openHost(std::string& text, std::string& error);
     bool passValues(std::string& error);
     void closeHost();
     void respondToError(const std::uint32_t* in, std::uint32_t* out);
 
+    std::mutex callLock_;
     unsigned width_;
     unsigned height_;
     std::string script_;
@@ -77,8 +92,17 @@ private:
     bool openSandbox_ = false;
     // The values the open state's `arg` holds.
     double passedValues_[scriptValueCount] = {};
-    bool failed_ = false;
+
+    Failure failure_ = Failure::none;
+    // What a script failure was for.
+    std::string failedScript_;
+    bool failedSandbox_ = false;
+
     long frames_ = 0;
+    // The last call, to tell a slice of the same frame from the next frame.
+    double lastTime_ = 0;
+    std::uintptr_t lastIn_ = 0;
+    std::uintptr_t lastOut_ = 0;
     Caller caller_;
     bool callerKnown_ = false;
 };

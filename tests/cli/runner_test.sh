@@ -183,6 +183,10 @@ script_error)
   printf 'local s = ("a"):rep(10)\nreturn s:find(("a?"):rep(1e6))\n' >pattern.lua
   expect_failure 1 "frame 0 at 0.000 s: pattern.lua:2: pattern 'a?a?a?" \
     "$runner" --sandbox pattern.lua in.png -o result/out.png
+  # A short pattern that backtracks some 2^40 times inside one call.
+  printf 'return ("a"):rep(40):find(("a?"):rep(40) .. ("a"):rep(40))\n' >backtrack.lua
+  expect_failure 1 "frame 0 at 0.000 s: backtrack.lua:1: instruction limit of 100000000 per frame reached" \
+    "$runner" --sandbox --max-instructions 100000000 backtrack.lua in.png -o result/out.png
   [ -z "$(ls -A result)" ] || fail "left behind: $(ls -A result)"
   # In raw mode the failing frame is named as well.
   printf 'if frame.index == 1 then error("second frame") end\n' >raw_bad.lua
@@ -193,6 +197,14 @@ script_error)
 missing_files)
   printf 'local unused = 1\n' >ok.lua
   expect_failure 1 "cannot open no_such_script.lua" "$runner" no_such_script.lua
+  # A script is a plain file of at most 1 MiB: a FIFO, a device or a folder is
+  # refused at once (no waiting for a writer, no reading without end).
+  mkfifo fifo.lua
+  head -c 1048577 /dev/zero | tr '\0' ' ' >huge.lua
+  for script in fifo.lua /dev/zero .; do
+    expect_failure 1 "cannot open $script: not a regular file" timeout -k 5 20 "$runner" "$script" -o o.png
+  done
+  expect_failure 1 "huge.lua is not a script (larger than 1 MiB" timeout -k 5 20 "$runner" huge.lua -o o.png
   expect_failure 1 "cannot open 'no_such_image.png'" "$runner" ok.lua no_such_image.png -o o.png
   echo "not an image at all" >text.png
   expect_failure 1 "'text.png' has no picture that can be read" "$runner" ok.lua text.png -o o.png

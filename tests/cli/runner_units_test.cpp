@@ -148,6 +148,9 @@ const ScriptCase scriptCases[] = {
      "assert(s:gsub(('(a?)'):rep(1) .. ('a?'):rep(997), '%1') == 'a' and s:match(('%a-'):rep(998) .. '$') == s)\n"
      "assert(s:find(('a?'):rep(1e4), 1, true) == nil)",
      ""},
+    // About 2^40 tries inside one call of Lua's own matcher.
+    {"pattern_backtracking", true, 10000000, 0, "return ('a'):rep(40):match(('a?'):rep(40) .. ('a'):rep(40))",
+     "SCRIPT:1: instruction limit of 10000000 per frame reached"},
     // Found by the sandbox's fuzzer: 2^31 rounds inside one library call, beyond the instruction count.
     {"library_loops_bounded", true, 100000, 0,
      "assert(string.rep('', 2^31 - 1) == '' and ('ab'):rep(2) == 'abab' and ('x'):rep(-2^31) == '')\n"

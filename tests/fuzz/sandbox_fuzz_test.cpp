@@ -4,8 +4,10 @@
 // snippets call every function the sandbox keeps with hostile arguments
 // (NaN, infinities, huge, negative, wrongly typed), nest calls and tables,
 // run coroutines and match patterns. Findings: a crash or sanitizer report,
-// more Lua heap than the budget, or more VM instructions than the budget
-// (counted by the VM itself, apart from the sandbox's hook).
+// more Lua heap than the budget, more VM instructions than the budget
+// (counted by the VM itself, apart from the sandbox's hook), or a pattern
+// function of the sandbox that gives other results than Lua's own on the same
+// arguments (tests/lua/pattern_compare.lua).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -55,6 +57,20 @@ const char* const patternAtoms[] = {
 };
 constexpr int patternAtomCount = sizeof patternAtoms / sizeof patternAtoms[0];
 
+// What the differential calls match and replace: short, so that Lua's own
+// matcher, which nothing bounds, stays quick on them.
+const char* const subjectBytes[] = {"a", "a", "b", "(", ")", "%", "]", "-", " ", "1", "A", "\\233", "\\0", "x"};
+constexpr int subjectByteCount = sizeof subjectBytes / sizeof subjectBytes[0];
+const char* const replacements[] = {
+    "'%0'", "'<%1>'", "'%2%'", "'%'", "'x'", "7", "{}", "{a = 'A', [1] = false}", "function(...) return ... end",
+    "function() return {} end", "string.upper",
+};
+constexpr int replacementCount = sizeof replacements / sizeof replacements[0];
+const char* const comparedFunctions[] = {"find", "match", "gmatch", "gsub"};
+
+// The first difference a snippet's differ() calls found.
+std::string difference;
+
 class Reader {
 public:
     Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
@@ -98,11 +114,30 @@ private:
         }
     }
 
-    // Few items over short strings (40 bytes at most): Lua's matcher
-    // backtracks without a time limit, which the sandbox documents rather than
-    // bounds, and a loop may repeat a call thousands of times.
+    // Few items over short strings (40 bytes at most): the sandbox's matcher
+    // pays its steps from the budget, but the differential runs Lua's own too.
     void pattern(unsigned items) {
         for (unsigned i = 0; i < items; ++i) text_ += patternAtoms[in_.byte() % patternAtomCount];
+    }
+
+    // differ('gsub', subject, pattern, ...): the sandbox's function against
+    // Lua's own.
+    void differ(int depth) {
+        const unsigned function = in_.byte() % 4;
+        text_ += std::string("differ('") + comparedFunctions[function] + "', '";
+        const unsigned length = in_.byte() % 13;
+        for (unsigned i = 0; i < length; ++i) text_ += subjectBytes[in_.byte() % subjectByteCount];
+        text_ += "', '";
+        pattern(in_.byte() % 4 + 1);
+        text_ += "'";
+        if (function == 3) {
+            text_ += std::string(", ") + replacements[in_.byte() % replacementCount];
+        }
+        if (function != 2 && in_.byte() % 2 == 0) {
+            text_ += ", ";
+            value(depth + 3);
+        }
+        text_ += ")";
     }
 
     // pcall(f, args): an error stops the call, not the snippet.
@@ -119,7 +154,7 @@ private:
     }
 
     void statement(int depth) {
-        const unsigned kind = in_.byte() % (depth > 2 ? 2 : 8);
+        const unsigned kind = in_.byte() % (depth > 2 ? 2 : 9);
         switch (kind) {
         case 0:
         case 1:
@@ -127,9 +162,7 @@ private:
             break;
         case 2: {
             // A deep pattern that matches at once: depth around the limit, no
-            // backtracking. Never inside a loop: each match takes a million
-            // steps that the instruction count does not see.
-            if (depth > 0) break;
+            // backtracking; in a loop, until its steps use up the budget.
             const unsigned items = in_.byte() * 8 + in_.byte() % 8;
             const char* const deep[] = {"a?", "a*", "a-", "(a)", "[a]?"};
             const char* item = deep[in_.byte() % 5];
@@ -167,6 +200,9 @@ private:
             value(depth);
             text_ += ")";
             break;
+        case 7:
+            differ(depth);
+            break;
         default:
             if (depth > 0) break;
             text_ += "pcall(function() local s = ";
@@ -196,6 +232,29 @@ void* countingAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
 
 int ignorePrint(lua_State*) { return 0; }
 
+char compareKey;
+
+// differ(name, ...): compare(name, ...) from tests/lua/pattern_compare.lua,
+// which keeps the library's own functions; a difference is a finding.
+int differ(lua_State* L) {
+    lua_pushlightuserdata(L, &compareKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    if (lua_isstring(L, -1) && difference.empty()) difference = lua_tostring(L, -1);
+    return 0;
+}
+
+void copyPatternFunctions(lua_State* L) {
+    lua_newtable(L);
+    lua_getglobal(L, "string");
+    for (const char* name : comparedFunctions) {
+        lua_getfield(L, -1, name);
+        lua_setfield(L, -3, name);
+    }
+    lua_pop(L, 1);
+}
+
 int setUpSandbox(lua_State* L) {
     luaL_openlibs(L);
     lua_getglobal(L, "package");
@@ -206,7 +265,15 @@ int setUpSandbox(lua_State* L) {
     lua_getglobal(L, "require");
     lua_pushstring(L, "pelx04");
     lua_call(L, 1, 0);
+    lua_pushlightuserdata(L, &compareKey);
+    if (luaL_loadfile(L, PELX04_PATTERN_COMPARE) != 0) lua_error(L);
+    copyPatternFunctions(L);
     pelx04run::restrictToSandbox(L);
+    copyPatternFunctions(L);
+    lua_call(L, 2, 1);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushcfunction(L, differ);
+    lua_setglobal(L, "differ");
     pelx04run::refuseOsExit(L);
     lua_pushcfunction(L, ignorePrint);
     lua_setglobal(L, "print");
@@ -251,6 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::getenv("SANDBOX_FUZZ_PRINT") != nullptr) std::fprintf(stderr, "%s\n", snippet.c_str());
     budget.used = 0;
     peakUsed = 0;
+    difference.clear();
     lua_State* L = lua_newstate(countingAlloc, &budget);
     if (L == nullptr) std::abort();
     if (lua_cpcall(L, setUpSandbox, nullptr) != 0) finding("the sandbox could not be set up", snippet);
@@ -270,5 +338,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 snippet);
     }
     if (peakUsed > memoryLimit) finding("used " + std::to_string(peakUsed) + " bytes of Lua heap", snippet);
+    if (!difference.empty()) finding("a pattern function differs from Lua's own: " + difference, snippet);
     return 0;
 }

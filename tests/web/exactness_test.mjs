@@ -153,11 +153,15 @@ check(runText('local t = {} for i = 1, 1e8 do t[i] = i end') === 1 &&
   'a run after one that ran out of Lua memory has its memory back');
 
 // The sandbox's limits hold in the page's engine too: a pattern deep enough to
-// overflow the stack is refused, and short coroutines share the run's budget.
+// overflow the stack is refused, one that backtracks pays for its steps, and
+// short coroutines share the run's budget.
 check(runText(`assert(('a'):rep(1000):find(('a?'):rep(1000)))`) === 0 &&
       runText(`string.find('a', ('a?'):rep(1e6))`) === 1 &&
       engine.UTF8ToString(engine._pgMessage()).includes('is too complex'),
   'a pattern past the depth limit is refused');
+check(runText(`return ('a'):rep(40):find(('a?'):rep(40) .. ('a'):rep(40))`) === 1 &&
+      engine.UTF8ToString(engine._pgMessage()).includes('instruction limit of 200000000'),
+  'a pattern that backtracks stops at the instruction limit');
 check(runText('for i = 1, 3e5 do coroutine.wrap(function() for j = 1, 900 do end end)() end') === 1 &&
       engine.UTF8ToString(engine._pgMessage()).includes('instruction limit of 200000000'),
   'coroutines share the instruction budget');

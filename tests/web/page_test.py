@@ -20,6 +20,7 @@ import zlib
 from selenium import webdriver
 from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -73,6 +74,21 @@ def run(driver, text):
     return driver.execute_async_script("window.playground.run(arguments[0]).then(arguments[1]);", text)
 
 
+def share_fragment(deflated):
+    """The fragment of a share link that holds these deflated bytes."""
+    return "script=" + base64.urlsafe_b64encode(deflated).decode().rstrip("=")
+
+
+def deflate_repeated(piece, times):
+    """`piece` repeated `times` times, deflated a piece at a time (a bomb costs no memory here)."""
+    packer = zlib.compressobj(9)
+    return b"".join(packer.compress(piece) for _ in range(times)) + packer.flush()
+
+
+def page_text(driver, element_id):
+    return driver.execute_script("return document.getElementById(arguments[0]).textContent", element_id)
+
+
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
     extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm",
                       ".js": "text/javascript"}
@@ -110,8 +126,18 @@ try:
     with open(sepia) as file:
         reply = run(driver, file.read())
     check(reply["error"] is None, "sepia on the test card: %s" % reply["error"])
-    check(page_result(driver, "card-sepia") == native_result(sepia, None, "card-sepia"),
-          "sepia on the test card: page and runner differ")
+    native = native_result(sepia, None, "card-sepia")
+    check(page_result(driver, "card-sepia") == native, "sepia on the test card: page and runner differ")
+    # The words under the pointer are the engine's own.
+    ActionChains(driver).move_to_element_with_offset(driver.find_element(By.ID, "after"), 37, 21).perform()
+    try:
+        WebDriverWait(driver, 10).until(lambda d: "after 0x" in page_text(d, "readout"))
+    except TimeoutException:
+        pass
+    shown = re.match(r"x (\d+)  y (\d+)   before 0x[0-9A-F]{8}   after (0x[0-9A-F]{8})$", page_text(driver, "readout"))
+    at = (int(shown[2]) * 1920 + int(shown[1])) * 4 if shown else 0
+    check(shown and int(shown[3], 16) == struct.unpack("<I", native[at:at + 4])[0],
+          "the word under the pointer: %r" % page_text(driver, "readout"))
     driver.save_screenshot(os.path.join(out, "playground.png"))
 
     # A picture with transparent and partly transparent pixels.
@@ -177,58 +203,96 @@ try:
     finally:
         fresh.quit()
 
-    # Export: a short MP4 with sound, every frame through a script that reads
-    # frame.index, against the runner's output for the same script, compared
-    # in RGB (the browser writes full-range YUV, the runner limited). The clip
-    # names its colour matrix, so that the browser and FFmpeg decode it alike.
-    clip = os.path.join(out, "clip.mp4")
-    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2",
-                    "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p",
-                    "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-                    "-color_range", "tv", "-c:a", "aac", "-shortest", clip],
-                   check=True, capture_output=True, timeout=120)
+    # Links that inflate past 1 MiB (the cap of Open script…) are refused as
+    # they inflate, and the editor keeps the user's script.
+    for name, deflated in [("1 MiB and a byte", zlib.compress(b"-" * (1 << 20) + b"\n")),
+                           ("a 256 MiB bomb", deflate_repeated(b"\0" * (1 << 20), 256))]:
+        driver.execute_script("document.getElementById('message').textContent = ''; location.hash = arguments[0]",
+                              share_fragment(deflated))
+        try:
+            WebDriverWait(driver, 30).until(lambda d: page_text(d, "message"))
+        except TimeoutException:
+            pass
+        state = driver.execute_script("return window.playground.state()")
+        check(page_text(driver, "message").startswith("the shared script is too large") and state["text"] == shared,
+              "a link of %s: %r, editor %r" % (name, page_text(driver, "message"), state["text"][:40]))
+    # A page opened with such a link runs its example and then says why the link was refused.
+    fresh = open_browser(address + "#" + share_fragment(zlib.compress(b"-" * (1 << 20) + b"\n")))
+    try:
+        try:
+            WebDriverWait(fresh, 30).until(lambda d: page_text(d, "timing"))  # the example has run
+        except TimeoutException:
+            pass
+        check(page_text(fresh, "message").startswith("the shared script is too large") and
+              fresh.execute_script("return window.playground.state().text").startswith("-- "),
+              "a page opened with a link too large: %r" % page_text(fresh, "message"))
+    finally:
+        fresh.quit()
+
+    # Export: short MP4s, every frame through a script that reads frame.index,
+    # against the runner's output for the same script, compared in RGB (the
+    # browser writes full-range YUV, the runner limited). The clips name their
+    # colour matrix, so that the browser and FFmpeg decode them alike. H.264
+    # takes even sizes only in the browser: an odd size comes out padded, its
+    # picture the runner's. The clip with sound goes last: Cancel uses it.
     export_script = os.path.join(out, "export.lua")
     with open(export_script, "w") as file:
         file.write("pelx04.mirtHSV(frame.data, frame.width, frame.height, frame.index * 7, 20, 0)\n"
                    "pelx04.mirtRGB(frame.row(0), frame.width, 40, frame.index * 5, 0, 0, 0)\n")
     with open(export_script) as file:
         run(driver, file.read())
-    driver.find_element(By.ID, "file").send_keys(os.path.abspath(clip))
-    WebDriverWait(driver, 30).until(lambda d: d.execute_script("return window.playground.state().video.handed > 0"))
+    tags = ["-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
+            "-color_range", "tv"]
     driver.set_script_timeout(240)
-    exported = driver.execute_async_script(
-        "window.playground.exportVideo().then(arguments[0], (e) => arguments[0]({ error: String(e) }));")
-    check(exported and "base64" in exported, "export: %r" % (exported if not exported or "base64" not in exported
-                                                          else exported["notes"]))
-    if exported and "base64" in exported:
-        page_video = os.path.join(out, "export-page.mp4")
+    for name, make, size, streams_expected in [
+            # Odd H.264 is 4:4:4, and the browser writes 4:2:0: a smooth picture loses nothing to that.
+            ("63 × 47", ["-f", "lavfi", "-i", "gradients=size=64x48:rate=25:duration=1:speed=0.05", "-vf",
+                         "format=rgb24,crop=63:47:0:0,format=yuv444p", "-c:v", "libx264"], "64,48", ["h264"]),
+            ("320 × 240 with sound", ["-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2", "-f", "lavfi",
+                                      "-i", "sine=frequency=440:duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                                      "-c:a", "aac", "-shortest"], "320,240", ["aac", "h264"])]:
+        clip = os.path.join(out, "clip-%s.mp4" % size)
+        subprocess.run(["ffmpeg", "-v", "error", "-y"] + make + tags + [clip], check=True, capture_output=True,
+                       timeout=120)
+        driver.find_element(By.ID, "file").send_keys(os.path.abspath(clip))
+        WebDriverWait(driver, 30).until(lambda d: d.execute_script(
+            "return window.playground.state().video.handed > 0 && "
+            "document.getElementById('inputName').textContent === arguments[0]", os.path.basename(clip)))
+        exported = driver.execute_async_script(
+            "window.playground.exportVideo().then(arguments[0], (e) => arguments[0]({ error: String(e) }));")
+        check(exported and "base64" in exported, "export of %s: %r" % (name, exported))
+        if not exported or "base64" not in exported:
+            continue
+        page_video = os.path.join(out, "export-page-%s.mp4" % size)
         with open(page_video, "wb") as file:
             file.write(base64.b64decode(exported["base64"]))
-        native_video = os.path.join(out, "export-native.mp4")
+        native_video = os.path.join(out, "export-native-%s.mp4" % size)
         subprocess.run([runner, export_script, clip, "-o", native_video, "--quiet"], check=True,
                        capture_output=True, timeout=120)
 
-        def probe(path, entries):
-            return subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                   entries, "-of", "csv=p=0", path], check=True, capture_output=True,
+        def probe(path, entries, stream="v:0"):
+            return subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
+                                   "-show_entries", entries, "-of", "csv=p=0", path], check=True, capture_output=True,
                                   timeout=60).stdout.decode().split()
 
         frames_in, frames_out = probe(clip, "stream=nb_read_frames"), probe(page_video, "stream=nb_read_frames")
-        check(frames_in == frames_out, "export frame count: %s in, %s out" % (frames_in, frames_out))
+        check(frames_in == frames_out, "export of %s, frame count: %s in, %s out" % (name, frames_in, frames_out))
         duration_in = float(probe(clip, "format=duration")[0])
         duration_out = float(probe(page_video, "format=duration")[0])
         check(abs(duration_in - duration_out) <= 1 / 25 + 1e-6,
-              "export duration: %.3f s in, %.3f s out" % (duration_in, duration_out))
-        streams = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
-                                  page_video], check=True, capture_output=True, timeout=60).stdout.decode().split()
-        check(streams == ["h264", "aac"] or streams == ["aac", "h264"], "export streams: %s" % streams)
+              "export of %s, duration: %.3f s in, %.3f s out" % (name, duration_in, duration_out))
+        streams = sorted(probe(page_video, "stream=codec_name", stream="a:0") + probe(page_video, "stream=codec_name"))
+        check(streams == streams_expected, "export of %s, streams: %s" % (name, streams))
+        check(probe(page_video, "stream=width,height") == [size], "export of %s, size: %s" % (
+            name, probe(page_video, "stream=width,height")))
+        native_size = probe(native_video, "stream=width,height")[0].replace(",", ":")
         psnr = subprocess.run(["ffmpeg", "-v", "info", "-i", page_video, "-i", native_video, "-lavfi",
-                               "[0:v]format=gbrp[a];[1:v]format=gbrp[b];[a][b]psnr", "-f", "null", "-"],
-                              capture_output=True, timeout=120).stderr.decode()
+                               "[0:v]format=gbrp,crop=%s:0:0[a];[1:v]format=gbrp[b];[a][b]psnr" % native_size,
+                               "-f", "null", "-"], capture_output=True, timeout=120).stderr.decode()
         # The worst frame's PSNR, over R, G and B.
         worst = re.search(r"PSNR .* min:([\d.]+|inf)", psnr)
         worst = float(worst[1]) if worst else 0.0
-        check(worst >= 35, "export against the runner: the worst frame at %.1f dB" % worst)
+        check(worst >= 35, "export of %s against the runner: the worst frame at %.1f dB" % (name, worst))
 
     # Cancel, pressed as soon as it shows: no file, the bar gone.
     cancelled = driver.execute_async_script("""
@@ -240,6 +304,26 @@ try:
         exported.then((result) => { clearInterval(watch); done([result === null ? null : 'a file', bar.hidden]); },
                       (error) => { clearInterval(watch); done(['error ' + error, bar.hidden]); });""")
     check(cancelled == [None, True], "cancelling an export: %r" % (cancelled,))
+
+    # While the video plays, its frames run the script last run: one opened
+    # from a link or a file waits for Run.
+    run(driver, "print('last run')\n")
+    driver.find_element(By.ID, "play").click()
+    opened_file = os.path.join(out, "opened.lua")
+    with open(opened_file, "w") as file:
+        file.write("print('opened from a file')\n")
+    for name, text, open_script in [
+            ("a share link", "print('opened from a link')\n", lambda text: driver.execute_script(
+                "location.hash = arguments[0]", share_fragment(zlib.compress(text.encode())))),
+            ("Open script…", "print('opened from a file')\n",
+             lambda text: driver.find_element(By.ID, "scriptFile").send_keys(opened_file))]:
+        open_script(text)
+        WebDriverWait(driver, 30).until(lambda d: d.execute_script("return window.playground.state().text") == text)
+        handed = driver.execute_script("return window.playground.state().video.handed")
+        WebDriverWait(driver, 30).until(
+            lambda d: d.execute_script("return window.playground.state().video.handed") >= handed + 3)
+        check(page_text(driver, "output").strip() == "last run",
+              "video frames after %s: %r" % (name, page_text(driver, "output")))
 finally:
     driver.quit()
     server.shutdown()

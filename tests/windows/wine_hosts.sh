@@ -40,19 +40,22 @@ windows_lua_build() {
   fi
 }
 
-# Whether ARCH's programs can run here. Some x86-64 kernels are built without
-# 32-bit support, and there the 32-bit wine loader fails with "Exec format
-# error": that is found once, by trying, after the packages are installed, and
-# the reason is printed the first time a 32-bit run is left out.
+# Whether ARCH's programs can run here, found once, after the packages are
+# installed, and the reason printed the first time a 32-bit run is left out.
+# Two causes: scripts/deps.sh could not install wine32:i386 (a registry whose
+# i386 index is broken), or the x86-64 kernel is built without 32-bit support,
+# where the 32-bit wine loader fails with "Exec format error".
 wine_runs_x86=""
 wine_can_run() {
   [ "$1" = x86 ] || return 0
   if [ -z "$wine_runs_x86" ]; then
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-      wine_runs_x86=yes
-    else
-      wine_runs_x86=no
+    wine_runs_x86=no
+    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; then
+      echo "x86: skipped: wine32:i386 is not installed (scripts/deps.sh could not install it; apt's message is above)"
+    elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
       echo "x86: skipped: this machine's kernel cannot run 32-bit programs"
+    else
+      wine_runs_x86=yes
     fi
   fi
   [ "$wine_runs_x86" = yes ]

@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include <emscripten.h>
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+#endif
 #include <stb_image.h>
 #include <stb_image_write.h>
 
@@ -61,6 +64,36 @@ void swapRedBlue(const unsigned char* from, unsigned char* to, std::size_t pixel
         std::memcpy(&word, from + i * 4u, 4);
         word = (word & 0xFF00FF00u) | ((word >> 16) & 0xFFu) | ((word & 0xFFu) << 16);
         std::memcpy(to + i * 4u, &word, 4);
+    }
+}
+
+// One byte of the rounded mean of two, as WebAssembly's i8x16.avgr_u gives it.
+std::uint32_t meanBytes(std::uint32_t a, std::uint32_t b) {
+    return (a | b) - (((a ^ b) >> 1) & 0x7F7F7F7Fu);
+}
+
+// A picture halved in each direction for the page to show: each word the mean
+// of its 2 x 2 block, each column pair's mean of the two rows' means (for the
+// eye, not exact arithmetic: the vector and scalar engines give the same). A
+// last odd column or row is left out. `from` and `to` may be the same.
+void halve(const std::uint32_t* from, int width, int height, std::uint32_t* to) {
+    const int outWidth = width / 2;
+    for (int y = 0; y < height / 2; ++y) {
+        const std::uint32_t* top = from + static_cast<std::size_t>(y) * 2u * width;
+        const std::uint32_t* bottom = top + width;
+        std::uint32_t* out = to + static_cast<std::size_t>(y) * outWidth;
+        int x = 0;
+#ifdef __wasm_simd128__
+        for (; x + 4 <= outWidth; x += 4) {
+            const v128_t left = wasm_u8x16_avgr(wasm_v128_load(top + 2 * x), wasm_v128_load(bottom + 2 * x));
+            const v128_t right = wasm_u8x16_avgr(wasm_v128_load(top + 2 * x + 4), wasm_v128_load(bottom + 2 * x + 4));
+            wasm_v128_store(out + x, wasm_u8x16_avgr(wasm_i32x4_shuffle(left, right, 0, 2, 4, 6),
+                                                     wasm_i32x4_shuffle(left, right, 1, 3, 5, 7)));
+        }
+#endif
+        for (; x < outWidth; ++x) {
+            out[x] = meanBytes(meanBytes(top[2 * x], bottom[2 * x]), meanBytes(top[2 * x + 1], bottom[2 * x + 1]));
+        }
     }
 }
 
@@ -142,17 +175,28 @@ EMSCRIPTEN_KEEPALIVE void pgInputFromRgba() {
                 static_cast<std::size_t>(inputWidth) * inputHeight);
 }
 
-// The words at `words` (the input or the result) as R, G, B, A bytes for the
-// page to show, in a buffer the host keeps; null when out of memory.
-EMSCRIPTEN_KEEPALIVE unsigned char* pgRgbaOf(const unsigned char* words, int pixels) {
-    const std::size_t bytes = static_cast<std::size_t>(pixels > 0 ? pixels : 0) * 4u;
-    if (bytes > rgbaCopyBytes) {
+// The width x height words at `words` (the input or the result) as R, G, B,
+// A bytes for the page to show, shrunk by `shrink` (1, 2 or 4), in a buffer
+// the host keeps; null when out of memory or for another shrink.
+EMSCRIPTEN_KEEPALIVE unsigned char* pgRgbaOf(const unsigned char* words, int width, int height, int shrink) {
+    if (width <= 0 || height <= 0 || (shrink != 1 && shrink != 2 && shrink != 4)) return nullptr;
+    const std::size_t bytes = static_cast<std::size_t>(width / shrink) * static_cast<std::size_t>(height / shrink) * 4u;
+    // Halving twice halves in place, in the room of the first half.
+    const int first = shrink == 1 ? 1 : 2;
+    const std::size_t room = static_cast<std::size_t>(width / first) * static_cast<std::size_t>(height / first) * 4u;
+    if (room > rgbaCopyBytes) {
         std::free(rgbaCopy);
-        rgbaCopy = static_cast<unsigned char*>(std::malloc(bytes));
-        rgbaCopyBytes = rgbaCopy != nullptr ? bytes : 0;
+        rgbaCopy = static_cast<unsigned char*>(std::malloc(room));
+        rgbaCopyBytes = rgbaCopy != nullptr ? room : 0;
         if (rgbaCopy == nullptr) return nullptr;
     }
-    swapRedBlue(words, rgbaCopy, bytes / 4u);
+    const std::uint32_t* from = reinterpret_cast<const std::uint32_t*>(words);
+    std::uint32_t* halved = reinterpret_cast<std::uint32_t*>(rgbaCopy);
+    for (; shrink > 1; shrink /= 2, width /= 2, height /= 2) {
+        halve(from, width, height, halved);
+        from = halved;
+    }
+    swapRedBlue(reinterpret_cast<const unsigned char*>(from), rgbaCopy, bytes / 4u);
     return rgbaCopy;
 }
 

@@ -78,9 +78,11 @@ export class Engine {
 
   // A video frame becomes the input and the script runs on it: a VideoFrame
   // (handed over, drawn at width × height by the worker) or R, G, B, A bytes.
-  runFrame(script, picture, width, height, index, time) {
+  // The reply shows both pictures (shrunk by `shrink` in each direction: 1, 2
+  // or 4), or with asRgba gives the result's bytes.
+  runFrame(script, picture, width, height, index, time, { asRgba = false, shrink = 1 } = {}) {
     const isFrame = typeof VideoFrame !== 'undefined' && picture instanceof VideoFrame;
-    const message = { type: 'run', script, width, height, index, time };
+    const message = { type: 'run', script, width, height, index, time, asRgba, shrink };
     if (isFrame) message.frame = picture; else message.rgba = picture.buffer;
     return this.request(message, [isFrame ? picture : picture.buffer]);
   }

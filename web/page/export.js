@@ -4,7 +4,8 @@
 // to download. Demuxing, muxing and the WebCodecs plumbing are mediabunny's.
 // MP4 in, MP4 out (H.264, the AAC sound copied); anything else in, WebM out
 // (VP9, Opus sound copied). Sound that cannot be copied is left out, and the
-// result says so.
+// result says so. H.264 here takes even sizes only: an odd width or height is
+// padded by repeating the last column or row, and the result says so too.
 import {
   ALL_FORMATS, BlobSource, BufferTarget, Conversion, ConversionCanceledError, Input, Mp4OutputFormat, Output,
   Quality, VideoSample, WebMOutputFormat,
@@ -16,6 +17,20 @@ const trackReasons = {
   undecodable_source_codec: 'this browser cannot decode its codec',
   unknown_source_codec: 'its codec is unknown',
 };
+
+// R, G, B, A pixels of width x height grown to toWidth x toHeight by
+// repeating the last column and row.
+function padded(rgba, width, height, toWidth, toHeight) {
+  if (toWidth === width && toHeight === height) return rgba;
+  const out = new Uint8ClampedArray(toWidth * toHeight * 4);
+  for (let y = 0; y < toHeight; y++) {
+    const from = Math.min(y, height - 1) * width * 4;
+    const to = y * toWidth * 4;
+    out.set(rgba.subarray(from, from + width * 4), to);
+    for (let x = width; x < toWidth; x++) out.copyWithin(to + x * 4, to + (width - 1) * 4, to + width * 4);
+  }
+  return out;
+}
 
 // size(width, height) gives the size frames are run at (the preview's);
 // runFrame(videoFrame, width, height, index, time) runs the script and
@@ -31,10 +46,19 @@ export function exportVideo(file, { size, runFrame, onProgress }) {
     if (!track) throw new Error(`${file.name} has no video track this page can read`);
     const mp4 = (await input.getMimeType()).startsWith('video/mp4');
     const { width, height } = size(track.displayWidth, track.displayHeight);
+    const scaled = width !== track.displayWidth || height !== track.displayHeight;
     const notes = [];
-    if (width !== track.displayWidth || height !== track.displayHeight) {
+    if (scaled) {
       notes.push(`exported at ${width} × ${height}, the size it is previewed at ` +
         `(the video is ${track.displayWidth} × ${track.displayHeight}, larger than the page's limit)`);
+    }
+    const encodedWidth = mp4 ? width + width % 2 : width;
+    const encodedHeight = mp4 ? height + height % 2 : height;
+    const repeated = [encodedWidth !== width && 'column', encodedHeight !== height && 'row'].filter(Boolean);
+    if (repeated.length) {
+      notes.push(`exported at ${encodedWidth} × ${encodedHeight}: H.264 in this browser takes even sizes only, ` +
+        `so the last ${repeated.join(' and ')} ${repeated.length > 1 ? 'are' : 'is'} repeated ` +
+        `(the frame runner writes ${width} × ${height})`);
     }
     let index = 0;
     let first = null;
@@ -48,8 +72,10 @@ export function exportVideo(file, { size, runFrame, onProgress }) {
       tracks: 'primary',
       video: {
         codec: mp4 ? 'avc' : 'vp9',
-        width,
-        height,
+        // Only a scaled size (even already): given an odd one, mediabunny would stretch frames to even.
+        ...(scaled ? { width, height } : {}),
+        processedWidth: encodedWidth,
+        processedHeight: encodedHeight,
         fit: 'fill',
         forceTranscode: true,
         // The runner's default qualities (x264 CRF 18, VP9 CRF 31) where the
@@ -60,8 +86,8 @@ export function exportVideo(file, { size, runFrame, onProgress }) {
           if (first === null) first = sample.timestamp;
           const reply = await runFrame(sample.toVideoFrame(), width, height, index++, sample.timestamp - first);
           if (reply.error) throw new Error(`frame ${index - 1}: ${reply.error}`);
-          return new VideoSample(reply.rgba, {
-            format: 'RGBA', codedWidth: width, codedHeight: height, timestamp: sample.timestamp,
+          return new VideoSample(padded(reply.rgba, width, height, encodedWidth, encodedHeight), {
+            format: 'RGBA', codedWidth: encodedWidth, codedHeight: encodedHeight, timestamp: sample.timestamp,
             duration: sample.duration,
           });
         },

@@ -14,24 +14,36 @@ const engine = new Engine();
 const views = new Views({
   stage: $('stage'), panes: [$('beforePane'), $('afterPane')], beforeCanvas: $('before'), afterCanvas: $('after'),
   split: $('split'), splitBox: $('splitBox'), zoom: $('zoom'), mode: $('mode'), readout: $('readout'),
+  pixelAt: (x, y) => engine.request({ type: 'pixel', x, y }),
 });
 
 const firstExample = examples.find((example) => example.name === 'sepia') || examples[0];
 let lastResult = null;
 let runs = 0; // scripts run since the page opened
+// The script the user last ran: video frames and exports run it, never the
+// editor's text, so a script opened from a file or a link runs only on Run.
+// Null until something ran; video frames then run an empty script.
+let ranScript = null;
+
+// Text that stays as it was is not set again: video frames call this 30 times a second.
+function setText(element, text) {
+  if (element.textContent !== text) element.textContent = text;
+}
 
 function showMessage(reply) {
   const error = reply.error || '';
-  $('message').textContent = error;
+  setText($('message'), error);
   $('message').hidden = !error;
   const line = /^script:(\d+):/.exec(error);
   editor.markLine(line ? Number(line[1]) : 0);
-  $('output').textContent = reply.output || '';
-  if (reply.ms !== undefined) $('timing').textContent = `${reply.ms.toFixed(1)} ms`;
+  setText($('output'), reply.output || '');
+  if (reply.ms !== undefined) setText($('timing'), `${reply.ms.toFixed(1)} ms`);
 }
 
-// Runs the editor's script on the current still input.
+// Runs the editor's script on the current still input, or on the video's
+// frames from now on.
 async function runScript(text = editor.text()) {
+  ranScript = text;
   if (video.active) return video.refresh();
   runs++;
   $('run').disabled = true;
@@ -39,7 +51,7 @@ async function runScript(text = editor.text()) {
   $('run').disabled = false;
   showMessage(reply);
   if (reply.fatal) views.setAfter(null);
-  else if (!reply.error) views.setAfter({ width: reply.width, height: reply.height, rgba: reply.rgba });
+  else if (!reply.error) views.setAfter({ width: reply.width, height: reply.height, bitmap: reply.bitmap });
   lastResult = reply.error ? null : reply;
   $('download').disabled = !lastResult;
   return { error: reply.error || null, output: reply.output || '', ms: reply.ms === undefined ? null : reply.ms };
@@ -60,13 +72,18 @@ const video = new VideoInput({
   skipped: $('skipped'),
   onFrame: async (rgba, width, height, index, time) => {
     // An export has the engine and its state to itself.
-    if (exporting) return;
-    runs++;
-    const reply = await engine.runFrame(editor.text(), rgba, width, height, index, time);
+    if (exportBusy) return;
+    if (ranScript !== null) runs++;
+    const handed = performance.now();
+    // A playing video is drawn at the size it is seen; a paused one whole, to be zoomed.
+    const shrink = video.element.paused ? 1 : views.shrink();
+    const reply = await engine.runFrame(ranScript || '', rgba, width, height, index, time, { shrink });
+    const replied = performance.now();
     showMessage(reply);
     if (reply.input) views.setBefore(reply.input);
+    if (!reply.error) views.setAfter({ width: reply.width, height: reply.height, bitmap: reply.bitmap });
+    video.addStages({ ...reply.stages, roundTrip: replied - handed, draw: performance.now() - replied });
     if (reply.error) return;
-    views.setAfter({ width: reply.width, height: reply.height, rgba: reply.rgba });
     lastResult = reply;
     $('download').disabled = false;
   },
@@ -189,11 +206,13 @@ $('share').addEventListener('click', async () => {
 // Export: the engine starts from a clean state, as the frame runner does, and
 // the preview waits.
 let exporting = null;
+let exportBusy = false; // from the pause before the reset to the end
 async function exportOpenVideo() {
-  if (!video.active || exporting) return null;
+  if (!video.active || exportBusy) return null;
+  exportBusy = true;
   video.element.pause();
   await engine.reset();
-  const script = editor.text();
+  const script = ranScript || '';
   $('export').disabled = true;
   $('exportProgress').hidden = false;
   $('exportProgress').value = 0;
@@ -201,7 +220,8 @@ async function exportOpenVideo() {
   $('exportLeft').textContent = 'exporting…';
   exporting = exportVideo(video.file, {
     size: previewSize,
-    runFrame: (frame, width, height, index, time) => engine.runFrame(script, frame, width, height, index, time),
+    runFrame: (frame, width, height, index, time) =>
+      engine.runFrame(script, frame, width, height, index, time, { asRgba: true }),
     onProgress: (share, left) => {
       $('exportProgress').value = share;
       $('exportLeft').textContent = `${Math.round(share * 100)} %` +
@@ -219,6 +239,7 @@ async function exportOpenVideo() {
     throw error;
   } finally {
     exporting = null;
+    exportBusy = false;
     $('export').disabled = false;
     $('exportProgress').hidden = true;
     $('exportCancel').hidden = true;
@@ -239,13 +260,14 @@ $('export').addEventListener('click', async () => {
 });
 $('exportCancel').addEventListener('click', () => { if (exporting) exporting.cancel(); });
 
-// Opens the script of a share link, if the address has one; true if it did.
+// Opens the script of a share link, if the address has one: true if it did,
+// the Error shown if the link was refused, null without a link.
 async function openSharedScript() {
   const shared = await sharedScript();
-  if (shared === null) return false;
+  if (shared === null) return null;
   if (shared instanceof Error) {
     showMessage({ error: shared.message });
-    return false;
+    return shared;
   }
   showScript(shared, 'a shared script: read it, then press Run to run it');
   return true;
@@ -266,7 +288,7 @@ window.playground = {
     return runScript(text);
   },
   resultPNG: async () => base64(await resultPNG()),
-  // Exports the open video with the editor's script: { base64, name, frames, notes }.
+  // Exports the open video with the script last run: { base64, name, frames, notes }.
   exportVideo: async () => {
     const result = await exportOpenVideo();
     if (!result) return null;
@@ -275,7 +297,7 @@ window.playground = {
   },
   // What the page shows, for tests: the editor's text and whether anything ran.
   state: () => ({ text: editor.text(), runs, engine: engineName,
-    video: { handed: video.handed, skipped: video.skipped } }),
+    video: { handed: video.handed, skipped: video.skipped, stages: video.stages } }),
 };
 
 let engineName = '';
@@ -293,5 +315,8 @@ let engineName = '';
   // Ready once the engine is up with its input: a test's first run queues
   // behind the example's start-up run, if there is one.
   document.body.dataset.ready = 'true';
-  if (!fromLink) await runScript();
+  if (fromLink === true) return;
+  await runScript();
+  // A refused link still says why, after the example's run.
+  if (fromLink) showMessage({ error: fromLink.message });
 })();

@@ -1,12 +1,11 @@
 // The editor's script to and from files on disk, and to a share link.
 import { shareLink } from './share.js';
+import { maxScriptBytes, maxScriptSize } from './script_size.js';
 
-// A file the user picked, read as text; scripts are small, but a large file
-// picked by mistake is refused rather than dropped into the editor.
-const maxScriptBytes = 1 << 20;
-
+// A file the user picked, read as text; a large file picked by mistake is
+// refused rather than dropped into the editor.
 export async function readScriptFile(file) {
-  if (file.size > maxScriptBytes) throw new Error(`${file.name} is not a script (larger than 1 MiB)`);
+  if (file.size > maxScriptBytes) throw new Error(`${file.name} is not a script (larger than ${maxScriptSize})`);
   return file.text();
 }
 

@@ -23,6 +23,7 @@ export class VideoInput {
     this.busy = false;
     this.handed = 0;
     this.skipped = 0;
+    this.stages = { frames: 0 };
     this.canvas = document.createElement('canvas');
     this.play.addEventListener('click', () => {
       if (this.element.paused) this.element.play(); else this.element.pause();
@@ -32,7 +33,10 @@ export class VideoInput {
     });
     this.element.addEventListener('seeked', () => { if (this.element.paused) this.refresh(); });
     this.element.addEventListener('play', () => { this.play.textContent = 'Pause'; });
-    this.element.addEventListener('pause', () => { this.play.textContent = 'Play'; });
+    this.element.addEventListener('pause', () => {
+      this.play.textContent = 'Play';
+      this.refresh();
+    });
     this.element.addEventListener('loadeddata', () => this.refresh());
   }
 
@@ -64,6 +68,13 @@ export class VideoInput {
     this.skipped = 0;
   }
 
+  // Milliseconds a frame spent in each stage, added up over the frames run,
+  // for bench/web_video_skips.py.
+  addStages(stages) {
+    this.stages.frames++;
+    for (const [stage, ms] of Object.entries(stages)) this.stages[stage] = (this.stages[stage] || 0) + ms;
+  }
+
   watch() {
     if (!this.active) return;
     this.element.requestVideoFrameCallback((now, metadata) => {
@@ -81,7 +92,7 @@ export class VideoInput {
   async handle(time, always = false) {
     if (!this.active) return;
     if (this.busy) {
-      if (!always) this.skipped++;
+      if (always) this.refreshWanted = true; else this.skipped++;
       this.showLabel(time);
       return;
     }
@@ -97,6 +108,10 @@ export class VideoInput {
       await this.onFrame(picture, w, h, index, time);
     } finally {
       this.busy = false;
+    }
+    if (this.refreshWanted) {
+      this.refreshWanted = false;
+      await this.refresh();
     }
   }
 

@@ -1,20 +1,22 @@
 // Before and after: two canvases side by side, or one over the other with a
 // split slider; zoom by whole factors with square pixels; the exact BGRA word
-// under the pointer in both, read from the engine's own words (a canvas keeps
-// colours premultiplied by alpha, so it is used only to show them).
+// under the pointer in both, asked of the engine (a canvas keeps colours
+// premultiplied by alpha, so it is used only to show them). The pictures come
+// drawn, as ImageBitmaps the canvases take over without a copy.
 
-function hex(rgba, index) {
-  if (!rgba || index < 0 || index * 4 >= rgba.length) return '—';
-  const i = index * 4;
-  const word = ((rgba[i + 3] << 24) | (rgba[i] << 16) | (rgba[i + 1] << 8) | rgba[i + 2]) >>> 0;
-  return '0x' + word.toString(16).toUpperCase().padStart(8, '0');
+function hex(word) {
+  return word === null ? '—' : '0x' + word.toString(16).toUpperCase().padStart(8, '0');
 }
 
 export class Views {
   constructor(elements) {
-    Object.assign(this, elements); // stage, beforeCanvas, afterCanvas, split, splitBox, zoom, mode, readout
-    this.before = null; // { width, height, rgba }
+    // stage, panes, beforeCanvas, afterCanvas, split, splitBox, zoom, mode, readout, and
+    // pixelAt(x, y), which resolves to the words { before, after } there
+    Object.assign(this, elements);
+    this.before = null; // { width, height, bitmap }
     this.after = null;
+    this.pointed = null; // the pixel to read out next, while a read is in flight
+    this.reading = false;
     this.mode.addEventListener('change', () => this.layout());
     this.zoom.addEventListener('change', () => this.layout());
     this.split.addEventListener('input', () => this.clip());
@@ -23,27 +25,37 @@ export class Views {
     window.addEventListener('resize', () => this.layout());
   }
 
+  // A picture's bitmap may be smaller than the picture (a video playing at a
+  // small scale); the layout sizes the canvas by the picture.
   show(canvas, picture) {
     if (!picture) return;
-    if (canvas.width !== picture.width || canvas.height !== picture.height) {
-      canvas.width = picture.width;
-      canvas.height = picture.height;
+    const { width, height } = picture.bitmap;
+    if (canvas.width !== width || canvas.height !== height) {
+      canvas.width = width;
+      canvas.height = height;
     }
-    const context = canvas.getContext('2d');
-    context.putImageData(new ImageData(picture.rgba, picture.width, picture.height), 0, 0);
+    canvas.getContext('bitmaprenderer').transferFromImageBitmap(picture.bitmap);
   }
 
   setBefore(picture) {
+    const sized = !this.before || !picture || this.before.width !== picture.width ||
+      this.before.height !== picture.height;
     this.before = picture;
     this.show(this.beforeCanvas, picture);
-    this.layout();
+    if (sized) this.layout();
   }
 
   setAfter(picture) {
     this.after = picture;
     if (picture) this.show(this.afterCanvas, picture);
     this.afterCanvas.classList.toggle('stale', !picture);
-    this.layout();
+  }
+
+  // How much smaller than the picture a playing video may be drawn: 2 or 4
+  // where the screen shows at most a half or a quarter of its pixels, else 1.
+  shrink() {
+    const scale = this.scale() * (window.devicePixelRatio || 1);
+    return scale <= 0.25 ? 4 : scale <= 0.5 ? 2 : 1;
   }
 
   scale() {
@@ -102,8 +114,22 @@ export class Views {
     const x = Math.floor((event.clientX - rect.left) * picture.width / rect.width);
     const y = Math.floor((event.clientY - rect.top) * picture.height / rect.height);
     if (x < 0 || y < 0 || x >= picture.width || y >= picture.height) return;
-    const index = y * picture.width + x;
-    const after = this.after && this.after.width === picture.width ? this.after.rgba : null;
-    this.readout.textContent = `x ${x}  y ${y}   before ${hex(picture.rgba, index)}   after ${hex(after, index)}`;
+    this.pointed = { x, y };
+    this.readOut();
+  }
+
+  // One read at a time; the pointer's latest pixel is read next.
+  async readOut() {
+    if (this.reading || !this.pointed) return;
+    const { x, y } = this.pointed;
+    this.pointed = null;
+    this.reading = true;
+    try {
+      const { before, after } = await this.pixelAt(x, y);
+      this.readout.textContent = `x ${x}  y ${y}   before ${hex(before)}   after ${hex(after)}`;
+    } finally {
+      this.reading = false;
+      this.readOut();
+    }
   }
 }

@@ -17,19 +17,40 @@ function hostError() {
   return engine.UTF8ToString(engine._pgHostError());
 }
 
-// B, G, R, A words to R, G, B, A bytes for display: swapped by the engine,
-// then one copy out, never a view of the wasm memory.
-function rgbaOf(pointer, width, height) {
-  const bytes = width * height * 4;
-  const copy = engine._pgRgbaOf(pointer, width * height);
+// B, G, R, A words to R, G, B, A bytes, swapped by the engine into a buffer it
+// keeps (and shrunk by 2 or 4 in each direction for a video playing at that
+// scale): a view of the wasm memory, valid until the next call.
+function rgbaView(pointer, width, height, shrink = 1) {
+  const copy = engine._pgRgbaOf(pointer, width, height, shrink);
   if (!copy) throw new Error('out of memory for the picture shown');
-  return new Uint8ClampedArray(engine.HEAPU8.slice(copy, copy + bytes).buffer);
+  return new Uint8ClampedArray(engine.HEAPU8.buffer, copy, Math.floor(width / shrink) * Math.floor(height / shrink) * 4);
 }
 
-function inputPicture() {
+// The words as R, G, B, A bytes of their own, for the export's encoder.
+function rgbaOf(pointer, width, height) {
+  return rgbaView(pointer, width, height).slice();
+}
+
+// The words as a picture for the page: drawn here and handed over as an
+// ImageBitmap, which the page shows without a copy on its own thread.
+const canvases = new Map(); // 'input' or 'result' -> OffscreenCanvas
+function bitmapOf(pointer, width, height, which, shrink = 1) {
+  if (width < shrink || height < shrink) shrink = 1;
+  const rgba = rgbaView(pointer, width, height, shrink);
+  const [w, h] = [Math.floor(width / shrink), Math.floor(height / shrink)];
+  let canvas = canvases.get(which);
+  if (!canvas || canvas.width !== w || canvas.height !== h) {
+    canvas = new OffscreenCanvas(w, h);
+    canvases.set(which, canvas);
+  }
+  canvas.getContext('2d').putImageData(new ImageData(rgba, w, h), 0, 0);
+  return canvas.transferToImageBitmap();
+}
+
+function inputPicture(shrink = 1) {
   const width = engine._pgInputWidth();
   const height = engine._pgInputHeight();
-  return { width, height, rgba: rgbaOf(engine._pgInput(), width, height) };
+  return { width, height, bitmap: bitmapOf(engine._pgInput(), width, height, 'input', shrink) };
 }
 
 function load(message) {
@@ -46,17 +67,17 @@ function load(message) {
   }
   if (!ok) return { error: hostError() };
   const input = inputPicture();
-  return { input, transfer: [input.rgba.buffer] };
+  return { input, transfer: [input.bitmap] };
 }
 
 // A video frame becomes the input: a VideoFrame handed over by the page, or
 // R, G, B, A bytes from the page's canvas where the browser has no VideoFrame.
-// A frame at the size the page asks is converted to R, G, B, A straight into
-// the input by the browser; one to be scaled (or a browser that cannot convert
-// on copy) is drawn here and read back. Returns the picture as R, G, B, A for
-// the page's "before", or null.
+// A frame at the size the page asks is converted to B, G, R, A words straight
+// into the input by the browser (to R, G, B, A, then swapped, where it cannot
+// give B, G, R, A); one to be scaled (or a browser that cannot convert on
+// copy) is drawn here and read back. False when the input cannot be sized.
 let frameCanvas = null;
-let copyConverts = true;
+let copyFormats = ['BGRA', 'RGBA'];
 
 function drawnFrame(frame, width, height) {
   if (!frameCanvas || frameCanvas.width !== width || frameCanvas.height !== height) {
@@ -69,33 +90,27 @@ function drawnFrame(frame, width, height) {
 
 async function setFrame(message) {
   const { width, height, frame } = message;
-  const bytes = width * height * 4;
   const pointer = engine._pgInputBuffer(width, height);
-  if (!pointer) {
-    if (frame) frame.close();
-    return null;
-  }
-  let rgba = null;
   try {
+    if (!pointer) return false;
+    const into = engine.HEAPU8.subarray(pointer, pointer + width * height * 4);
     const exact = frame && frame.displayWidth === width && frame.displayHeight === height &&
       frame.visibleRect && frame.visibleRect.width === width && frame.visibleRect.height === height;
-    if (exact && copyConverts) {
+    while (exact && copyFormats.length) {
       try {
-        await frame.copyTo(engine.HEAPU8.subarray(pointer, pointer + bytes), { format: 'RGBA', colorSpace: 'srgb' });
-        rgba = new Uint8ClampedArray(engine.HEAPU8.slice(pointer, pointer + bytes).buffer);
+        await frame.copyTo(into, { format: copyFormats[0], colorSpace: 'srgb' });
+        if (copyFormats[0] === 'RGBA') engine._pgInputFromRgba();
+        return true;
       } catch (error) {
-        copyConverts = false;
+        copyFormats = copyFormats.slice(1);
       }
     }
-    if (!rgba) {
-      rgba = frame ? drawnFrame(frame, width, height) : new Uint8ClampedArray(message.rgba);
-      engine.HEAPU8.set(rgba, pointer);
-    }
+    into.set(frame ? drawnFrame(frame, width, height) : new Uint8Array(message.rgba));
+    engine._pgInputFromRgba();
+    return true;
   } finally {
     if (frame) frame.close();
   }
-  engine._pgInputFromRgba();
-  return { width, height, rgba };
 }
 
 const runStatus = { done: 0, scriptError: 1, badFrame: 2 };
@@ -113,13 +128,21 @@ function trapMessage(trap) {
   return (overflow ? stackOverflow : pastTheFrame) + ' [' + text + ']';
 }
 
+// A video frame's reply carries its input picture too, unless it is for the
+// export (message.asRgba: the result as R, G, B, A bytes for the encoder), and
+// the milliseconds of its stages: the frame into the engine, the script, and
+// the two pictures drawn.
 async function run(message) {
   const isFrame = Boolean(message.rgba || message.frame);
-  const input = isFrame ? await setFrame(message) : null;
-  if (isFrame && !input) return { error: hostError() };
+  const begin = performance.now();
+  if (isFrame && !await setFrame(message)) return { error: hostError() };
+  const copiedIn = performance.now();
+  const input = isFrame && !message.asRgba ? inputPicture(message.shrink) : null;
   const ran = runScript(message);
   if (!input) return ran;
-  return { ...ran, input, transfer: [input.rgba.buffer, ...(ran.transfer || [])] };
+  const script = ran.ms || 0;
+  const stages = { copyIn: copiedIn - begin, script, copyOut: performance.now() - copiedIn - script };
+  return { ...ran, input, stages, transfer: [input.bitmap, ...(ran.transfer || [])] };
 }
 
 function runScript(message) {
@@ -142,9 +165,23 @@ function runScript(message) {
     const error = engine.UTF8ToString(engine._pgMessage());
     return { error, output, ms };
   }
-  const result = rgbaOf(engine._pgResult(), engine._pgInputWidth(), engine._pgInputHeight());
-  return { output, ms, width: engine._pgInputWidth(), height: engine._pgInputHeight(), rgba: result,
-    transfer: [result.buffer] };
+  const width = engine._pgInputWidth();
+  const height = engine._pgInputHeight();
+  if (message.asRgba) {
+    const rgba = rgbaOf(engine._pgResult(), width, height);
+    return { output, ms, width, height, rgba, transfer: [rgba.buffer] };
+  }
+  const bitmap = bitmapOf(engine._pgResult(), width, height, 'result', message.shrink);
+  return { output, ms, width, height, bitmap, transfer: [bitmap] };
+}
+
+// The words under the pointer, 0xAARRGGBB, in the input and in the last result
+// (null where there is none).
+function pixel({ x, y }) {
+  const width = engine._pgInputWidth();
+  if (x < 0 || y < 0 || x >= width || y >= engine._pgInputHeight()) return { before: null, after: null };
+  const word = (pointer) => (pointer ? engine.HEAPU32[(pointer >>> 2) + y * width + x] : null);
+  return { before: word(engine._pgInput()), after: word(engine._pgResult()) };
 }
 
 function png() {
@@ -154,7 +191,7 @@ function png() {
   return { png: bytes.buffer, transfer: [bytes.buffer] };
 }
 
-const handlers = { load, run, png, ping: () => ({ engine: build.name }) };
+const handlers = { load, run, png, pixel, ping: () => ({ engine: build.name }) };
 
 self.onmessage = (event) => {
   const message = event.data;
