@@ -69,6 +69,10 @@ for editor in kdenlive shotcut; do
   rc=0
   editor_start $editor "$log" "$work/$editor/moved/elsewhere/$project"
   editor_wait "$log" '^value ' 60 || rc=1
+  # Each editor's word that it took our description.
+  ours='Setting parameter  "filename"'
+  [ $editor = shotcut ] && ours='added filter "Lua Script (pelx04)"'
+  grep -qa "$ours" "$log" || rc=1
   editor_stop
   grep -ai 'pelx04' "$log" | grep -v 'Setting parameter' | grep -i 'warn\|unknown\|error\|cannot\|fail' && rc=1
   grep -a 'Unknown type' "$log" && rc=1

@@ -47,7 +47,7 @@ editor_start() {
 # LOG PATTERN SECONDS: wait until PATTERN is in LOG.
 editor_wait() {
   for _ in $(seq $(($3 * 5))); do
-    grep -qa "$2" "$1" && return 0
+    grep -qas "$2" "$1" && return 0
     kill -0 "$editor_pid" 2>/dev/null || return 1
     sleep 0.2
   done
