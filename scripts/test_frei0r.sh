@@ -8,7 +8,9 @@
 # what must not hang or end a host (a filter sent past the frame, script paths
 # that are not small plain files, an endless loop, slices), many instances and
 # a corrected on_error, two GStreamer instances on two threads, and the
-# plugin's exports. Work files go to build/frei0r-test/.
+# plugin's exports; last, projects saved by Kdenlive and Shotcut rendered by
+# melt and opened by the editors under Xvfb (tests/editors/). Work files go to
+# build/frei0r-test/.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
