@@ -63,7 +63,7 @@ editor_stop() {
 # NAME: the editor's main window to the full screen (there is no
 # window manager to do it), so its panels are drawn at their size.
 editor_window_full() {
-  window=$(xdotool search --sync --onlyvisible --pid "$editor_pid" --name "$1" | tail -n 1)
+  window=$(timeout -k 5 30 xdotool search --sync --onlyvisible --pid "$editor_pid" --name "$1" | tail -n 1)
   xdotool windowsize "$window" 1600 1000 windowmove "$window" 0 0
 }
 
