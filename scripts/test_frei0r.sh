@@ -192,6 +192,11 @@ echo 'while true do end' >"$work/loop.lua"
 rc=0; run_ffmpeg 320 "$work/loop.lua|n|pass" "$work/loop.raw" && same "$work/loop.raw" "$work/in_320.raw" || rc=1
 grep -q 'instruction limit of 1000000000 per frame reached' "$work/loop.raw.err" || rc=1
 result $rc "sandbox off: an endless loop stops at the instruction limit, on_error answers"
+# So does a pattern that backtracks inside one library call.
+echo 'local s = ("a"):rep(40); s:find(("a?"):rep(40) .. s)' >"$work/backtrack.lua"
+rc=0; run_ffmpeg 320 "$work/backtrack.lua|n|pass" "$work/backtrack.raw" && same "$work/backtrack.raw" "$work/in_320.raw" || rc=1
+grep -q 'instruction limit of 1000000000 per frame reached' "$work/backtrack.raw.err" || rc=1
+result $rc "sandbox off: a backtracking pattern stops at the instruction limit, on_error answers"
 
 # MLT's threads property (not 1) runs slices of a frame through one instance at
 # once. The second call of the first frame finds it out: one slice of frame 0
