@@ -22,6 +22,10 @@ packages_of() {
     slurm)   echo "slurmctld slurmd slurm-client munge" ;;
     bench)   echo "libbenchmark-dev libopencv-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
+    # The editors, opened under Xvfb by the frei0r stage (a session bus for
+    # Kdenlive), and what scripts/editor_screenshots.sh drives them with.
+    editors) echo "kdenlive shotcut xvfb dbus-daemon" ;;
+    screenshots) echo "imagemagick xdotool" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
 }

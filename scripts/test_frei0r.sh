@@ -8,7 +8,9 @@
 # what must not hang or end a host (a filter sent past the frame, script paths
 # that are not small plain files, an endless loop, slices), many instances and
 # a corrected on_error, two GStreamer instances on two threads, and the
-# plugin's exports. Work files go to build/frei0r-test/.
+# plugin's exports; last, projects saved by Kdenlive and Shotcut rendered by
+# melt and opened by the editors under Xvfb (tests/editors/). Work files go to
+# build/frei0r-test/.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -255,6 +257,9 @@ timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
   split. ! $branch ! filesink location="$work/thread_b.raw" >"$work/threads.err" 2>&1 || rc=1
 same "$work/thread_a.raw" "$work/runner_320.raw" && same "$work/thread_b.raw" "$work/runner_320.raw" || rc=1
 result $rc "GStreamer: two instances on two threads, both exact"
+
+# Kdenlive's and Shotcut's projects with the plugin, and the editors themselves.
+. tests/editors/editors_test.sh
 
 echo "frei0r: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
