@@ -6,6 +6,8 @@
 #   bin/pelx04-run, share/man/man1/pelx04-run.1
 #   lib/frei0r-1/pelx04.so              the frei0r plugin (plugins/frei0r/), where
 #                                       ffmpeg, GStreamer and MLT look
+#   share/kdenlive/effects/, share/shotcut/qml/filters/pelx04/
+#                                       the effect descriptions for the editors
 #   share/doc/pelx04/                   README, licence, changelog, examples, and
 #                                       docs/, the manual the README links to
 install(TARGETS pelx04 LIBRARY DESTINATION ${PELX04_INSTALL_CMOD})

@@ -26,6 +26,8 @@ void unmapGuardedFrame(GuardedFrame& frame) {
 }
 
 void installGuardFaultHandler(const char*, void (*)()) {}
+bool inLiveGuard(const void*) { return false; }
+std::size_t describeGuardFault(char*, std::size_t) { return 0; }
 void noteCurrentFrame(long) {}
 
 bool runGuarded(void (*body)(void*), void* data) {
@@ -86,7 +88,7 @@ thread_local bool threadHasAltStack = false;
 // the fault handler: initial-exec, so that reading it never allocates.
 __thread sigjmp_buf* recoveryPoint __attribute__((tls_model("initial-exec"))) = nullptr;
 
-bool inLiveGuard(std::uintptr_t address) {
+bool inLiveGuardAt(std::uintptr_t address) {
     for (const GuardBlock* block = &firstGuardBlock; block != nullptr;
          block = block->next.load(std::memory_order_acquire)) {
         for (const GuardSlot& slot : block->slots) {
@@ -159,27 +161,19 @@ void writeAll(const char* text, std::size_t length) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (inLiveGuard(address)) {
+    if (inLiveGuard(info->si_addr)) {
         // Nothing outside the frame was written: the fault is the first touch
         // of the guard. The mask saved by sigsetjmp unblocks the signal again.
         if (recoveryPoint != nullptr) siglongjmp(*recoveryPoint, 1);
-        char message[256];
+        char message[512];
         std::size_t length = 0;
         const std::size_t nameLength = std::min<std::size_t>(std::strlen(programName), 64);
         std::memcpy(message, programName, nameLength);
         length += nameLength;
-        const char head[] = ": frame ";
-        std::memcpy(message + length, head, sizeof head - 1);
-        length += sizeof head - 1;
-        length += formatLong(currentFrame.load(std::memory_order_relaxed), message + length);
         message[length++] = ':';
         message[length++] = ' ';
-        std::memcpy(message + length, pastFrameError, sizeof pastFrameError - 1);
-        length += sizeof pastFrameError - 1;
-        const char tail[] = "; stopped\n";
-        std::memcpy(message + length, tail, sizeof tail - 1);
-        length += sizeof tail - 1;
+        length += describeGuardFault(message + length, sizeof message - length - 1);
+        message[length++] = '\n';
         writeAll(message, length);
         if (cleanUpBeforeExit != nullptr) cleanUpBeforeExit();
         _exit(1);
@@ -218,6 +212,27 @@ std::size_t pageBytes() {
 }
 
 }  // namespace
+
+bool inLiveGuard(const void* address) { return inLiveGuardAt(reinterpret_cast<std::uintptr_t>(address)); }
+
+std::size_t describeGuardFault(char* out, std::size_t capacity) {
+    char message[256];
+    std::size_t length = 0;
+    const char head[] = "frame ";
+    std::memcpy(message, head, sizeof head - 1);
+    length += sizeof head - 1;
+    length += formatLong(currentFrame.load(std::memory_order_relaxed), message + length);
+    message[length++] = ':';
+    message[length++] = ' ';
+    std::memcpy(message + length, pastFrameError, sizeof pastFrameError - 1);
+    length += sizeof pastFrameError - 1;
+    const char tail[] = "; stopped";
+    std::memcpy(message + length, tail, sizeof tail - 1);
+    length += sizeof tail - 1;
+    length = std::min(length, capacity);
+    std::memcpy(out, message, length);
+    return length;
+}
 
 bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error) {
     const std::size_t page = pageBytes();

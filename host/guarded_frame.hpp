@@ -24,14 +24,22 @@ void unmapGuardedFrame(GuardedFrame& frame);
 constexpr char pastFrameError[] =
     "a filter ran past the end of the frame (the script gave it a size or a row that does not fit in the frame)";
 
-// SIGSEGV/SIGBUS handler, installed once: a fault inside any live guard (not
-// under runGuarded) writes "PROGRAM: frame N: " pastFrameError "; stopped" to stderr,
-// calls beforeExit (the runner removes its pending temporary outputs; null:
-// nothing) and _exit(1)s, never returning into Lua. Other faults go to the
-// handler that was there before (the default action, a sanitizer's report, or
-// the host program's own). It also gives the calling thread an alternate
-// signal stack. `program` must outlive the process's use of it (a literal).
+// SIGSEGV/SIGBUS handler, installed once, for a program that leaves those
+// signals to it (the plugin): a fault inside any live guard (not under
+// runGuarded) writes "PROGRAM: " and describeGuardFault's message to stderr,
+// calls beforeExit (null: nothing) and _exit(1)s, never returning into Lua.
+// Other faults go to the handler that was there before (the default action,
+// a sanitizer's report, or the host program's own). It also gives the calling
+// thread an alternate signal stack. `program` must outlive the process's use
+// of it (a literal).
 void installGuardFaultHandler(const char* program, void (*beforeExit)());
+
+// For a program that owns its fault signals itself, in its handler: whether
+// a fault at `address` is inside a live guard, and the message for it
+// ("frame N: " pastFrameError "; stopped"), at most `capacity` bytes, not
+// terminated. Both async-signal-safe.
+bool inLiveGuard(const void* address);
+std::size_t describeGuardFault(char* out, std::size_t capacity);
 
 // Async-signal-safe store of the frame index for that message. The first call
 // on a thread also gives that thread an alternate signal stack, so call it

@@ -24,6 +24,10 @@ packages_of() {
     # The aarch64 cross build of the library (cmake --preset aarch64).
     cross)   echo "g++-aarch64-linux-gnu liblua5.1-0-dev" ;;
     web)     echo "emscripten nodejs chromium chromium-driver python3-selenium dpkg-dev libstb-dev" ;;
+    # The editors, opened under Xvfb by the frei0r stage (a session bus for
+    # Kdenlive), and what scripts/editor_screenshots.sh drives them with.
+    editors) echo "kdenlive shotcut xvfb dbus-daemon" ;;
+    screenshots) echo "imagemagick xdotool" ;;
     *) echo "unknown group: $1" >&2; exit 2 ;;
   esac
 }

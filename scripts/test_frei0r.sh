@@ -8,7 +8,9 @@
 # what must not hang or end a host (a filter sent past the frame, script paths
 # that are not small plain files, an endless loop, slices), many instances and
 # a corrected on_error, two GStreamer instances on two threads, and the
-# plugin's exports. Work files go to build/frei0r-test/.
+# plugin's exports; last, projects saved by Kdenlive and Shotcut rendered by
+# melt and opened by the editors under Xvfb (tests/editors/). Work files go to
+# build/frei0r-test/.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -190,6 +192,11 @@ echo 'while true do end' >"$work/loop.lua"
 rc=0; run_ffmpeg 320 "$work/loop.lua|n|pass" "$work/loop.raw" && same "$work/loop.raw" "$work/in_320.raw" || rc=1
 grep -q 'instruction limit of 1000000000 per frame reached' "$work/loop.raw.err" || rc=1
 result $rc "sandbox off: an endless loop stops at the instruction limit, on_error answers"
+# So does a pattern that backtracks inside one library call.
+echo 'local s = ("a"):rep(40); s:find(("a?"):rep(40) .. s)' >"$work/backtrack.lua"
+rc=0; run_ffmpeg 320 "$work/backtrack.lua|n|pass" "$work/backtrack.raw" && same "$work/backtrack.raw" "$work/in_320.raw" || rc=1
+grep -q 'instruction limit of 1000000000 per frame reached' "$work/backtrack.raw.err" || rc=1
+result $rc "sandbox off: a backtracking pattern stops at the instruction limit, on_error answers"
 
 # MLT's threads property (not 1) runs slices of a frame through one instance at
 # once. The second call of the first frame finds it out: one slice of frame 0
@@ -250,6 +257,9 @@ timeout -k 5 60 gst-launch-1.0 -q filesrc location="$work/in_320.raw" ! \
   split. ! $branch ! filesink location="$work/thread_b.raw" >"$work/threads.err" 2>&1 || rc=1
 same "$work/thread_a.raw" "$work/runner_320.raw" && same "$work/thread_b.raw" "$work/runner_320.raw" || rc=1
 result $rc "GStreamer: two instances on two threads, both exact"
+
+# Kdenlive's and Shotcut's projects with the plugin, and the editors themselves.
+. tests/editors/editors_test.sh
 
 echo "frei0r: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -45,6 +45,12 @@ result $rc "SHA256SUMS"
 deb=$(ls dist/lua-pelx04_*.deb)
 rc=0; dpkg-deb -c "$deb" | grep -q ' \./usr/share/man/man1/pelx04-run\.1\.gz$' || rc=$?
 result $rc "man page in the package"
+rc=0
+for file in usr/share/kdenlive/effects/frei0r_pelx04.xml usr/share/shotcut/qml/filters/pelx04/meta.qml \
+  usr/share/shotcut/qml/filters/pelx04/ui.qml; do
+  dpkg-deb -c "$deb" | grep -q " \./$file\$" || rc=1
+done
+result $rc "the editors' effect descriptions in the package"
 prefix=""
 if [ $install = yes ]; then
   sudo=""

@@ -3,7 +3,8 @@
 # 127.0.0.1 (munged, slurmctld and slurmd started here, in a temporary folder,
 # and stopped by their process ids), a six-file array job submitted with
 # pelx04-submit and `sbatch --wait`, every output compared with a single run
-# of its input, then one output removed and the array submitted again.
+# of its input, then one output removed and the array submitted again; odd
+# words through sbatch; a refusal before anything is submitted.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh build media slurm
@@ -127,5 +128,22 @@ timeout 100 "$bin/pelx04-submit" --wait count.lua out clips/* -- --quiet >submit
 compare
 [ "$(cat slurm-*.out | grep -c skipped)" -eq 5 ] || fail "skipped: $(cat slurm-*.out)"
 echo "ok: submitted again, five skipped and one made"
+# Quotes and $(...) in every word reach sbatch, the runner and the script as they were typed.
+mkdir "logs 'l' \$(x)"
+cat >"it's \$(x).lua" <<'LUA'
+assert(arg[1] == [[a "b" it's $(touch pwned)]], arg[1])
+LUA
+timeout 100 "$bin/pelx04-submit" --wait "--output=$work/logs 'l' \$(x)/%a.out" "it's \$(x).lua" "odd 'o' \$(x)" \
+  clips/a.mkv clips/c.nut -- --quiet -- "a \"b\" it's \$(touch pwned)" >submit.txt 2>&1 ||
+  fail "odd words: $(cat submit.txt)"
+[ "$(ls "odd 'o' \$(x)" | tr '\n' ' ')" = "a.mkv c.nut " ] &&
+  [ "$(ls "logs 'l' \$(x)" | tr '\n' ' ')" = "1.out 2.out " ] && [ ! -e pwned ] || fail "odd words: $(ls -A "odd 'o' \$(x)" "logs 'l' \$(x)")"
+echo "ok: quotes and \$(...) in every word"
+# A usage error is refused before anything is written or submitted.
+status=0
+"$bin/pelx04-submit" count.lua refused clips/a.mkv clips/a.mkv >submit.txt 2>&1 || status=$?
+[ "$status" -eq 2 ] && grep -q "would both be written" submit.txt && [ ! -e refused ] &&
+  [ -z "$(squeue -h)" ] || fail "a clash: exit $status: $(cat submit.txt)"
+echo "ok: a clash refused before sbatch"
 stop_daemons
-echo "2 passed, 0 failed"
+echo "4 passed, 0 failed"

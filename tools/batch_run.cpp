@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -18,6 +19,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "diagnostics.hpp"
+#include "fatal_signals.hpp"
+
 extern char** environ;
 
 namespace pelx04run {
@@ -25,12 +29,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A user's signal is passed on to the running jobs: each ends as it would
+// alone, removing its temporary, and then the batch dies by the same signal.
+// On a limit's, the jobs are ended with SIGTERM, then the batch dies by it. A
+// fault, an abort or SIGKILL cannot be waited for: each job learns of the
+// batch's death by its own parent-death signal (see runner_main).
+bool isUserSignal(int signal) {
+    return std::find(std::begin(userSignals), std::end(userSignals), signal) != std::end(userSignals);
+}
+
 enum class Outcome { pending, running, done, failed, skipped };
 
 struct JobState {
     Outcome outcome = Outcome::pending;
     pid_t pid = -1;
     int messages = -1;  // the job's standard error, an unlinked temporary file
+    int result = -1;    // its result channel, another: the error, if it failed
     std::string firstError;
 };
 
@@ -63,33 +77,30 @@ std::string readAll(int fd) {
     return text;
 }
 
-// The runner's own error is its last line of its own that is not a warning;
-// FFmpeg's messages and a traceback may come before or after it.
-std::string errorLine(const std::string& messages, int status) {
-    static const std::string prefix = "pelx04-run: ";
-    std::string found;
-    std::string firstLine;
-    std::size_t at = 0;
-    while (at < messages.size()) {
-        std::size_t end = messages.find('\n', at);
-        if (end == std::string::npos) end = messages.size();
-        const std::string line = messages.substr(at, end - at);
-        if (firstLine.empty() && !line.empty()) firstLine = line;
-        if (line.compare(0, prefix.size(), prefix) == 0 && line.compare(prefix.size(), 8, "warning:") != 0) {
-            found = line.substr(prefix.size());
-        }
-        at = end + 1;
-    }
-    if (!found.empty()) return found;
-    if (!firstLine.empty()) return firstLine;
+// Reads and closes one of a job's files.
+std::string takeAll(int& fd) {
+    if (fd < 0) return std::string();
+    std::string text = readAll(fd);
+    close(fd);
+    fd = -1;
+    return text;
+}
+
+// A job that failed without saying why.
+std::string endedBy(int status) {
     if (WIFSIGNALED(status)) return std::string("killed by signal ") + std::to_string(WTERMSIG(status));
     return "exit status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
+// Where the job finds its result channel.
+constexpr int resultFd = 3;
+
 class Batch {
 public:
-    Batch(const std::vector<BatchJob>& jobs, const BatchSettings& settings)
-        : jobs_(jobs), settings_(settings), states_(jobs.size()), started_(Clock::now()) {}
+    Batch(const std::vector<BatchJob>& jobs, const RunnerOptions& options, std::string runner, int atOnce,
+          int threads)
+        : jobs_(jobs), options_(options), runner_(std::move(runner)), atOnce_(atOnce), threads_(threads),
+          progress_(showsProgress(options)), states_(jobs.size()), started_(Clock::now()) {}
 
     int run();
 
@@ -104,7 +115,11 @@ private:
     void clearBar();
 
     const std::vector<BatchJob>& jobs_;
-    const BatchSettings& settings_;
+    const RunnerOptions& options_;
+    const std::string runner_;  // this program, run once per job
+    const int atOnce_;
+    const int threads_;  // each job's codec threads
+    const bool progress_;
     std::vector<JobState> states_;
     Clock::time_point started_;
     int running_ = 0;
@@ -119,23 +134,33 @@ private:
 bool Batch::start(std::size_t index, const sigset_t& childMask) {
     const BatchJob& job = jobs_[index];
     JobState& state = states_[index];
-    std::vector<std::string> args{settings_.runner};
-    args.insert(args.end(), settings_.options.begin(), settings_.options.end());
-    args.insert(args.end(), {asArgument(settings_.script), asArgument(job.input), "-o", asArgument(job.output)});
-    if (!settings_.scriptArgs.empty()) {
+    std::vector<std::string> args{runner_,
+                                  batchParentOption,
+                                  std::to_string(getpid()),
+                                  resultChannelOption,
+                                  std::to_string(resultFd),
+                                  "--threads",
+                                  std::to_string(threads_)};
+    args.insert(args.end(), options_.jobArguments.begin(), options_.jobArguments.end());
+    args.insert(args.end(), {asArgument(job.input), "-o", asArgument(job.output)});
+    if (!options_.scriptArgs.empty()) {
         args.emplace_back("--");
-        args.insert(args.end(), settings_.scriptArgs.begin(), settings_.scriptArgs.end());
+        args.insert(args.end(), options_.scriptArgs.begin(), options_.scriptArgs.end());
     }
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
     state.messages = messageFile();
+    state.result = messageFile();
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
     if (state.messages >= 0) posix_spawn_file_actions_adddup2(&actions, state.messages, STDERR_FILENO);
+    // Where no result channel could be made, the job's error goes to its
+    // standard error with the rest.
+    posix_spawn_file_actions_adddup2(&actions, state.result >= 0 ? state.result : STDERR_FILENO, resultFd);
     // The job starts with the signals this process holds back unblocked and
     // at their defaults, whatever this process inherited.
     posix_spawnattr_setsigmask(&attributes, &childMask);
@@ -145,12 +170,14 @@ bool Batch::start(std::size_t index, const sigset_t& childMask) {
     // temporary would kill it halfway.
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    const int spawned = posix_spawn(&state.pid, settings_.runner.c_str(), &actions, &attributes, argv.data(), environ);
+    const int spawned = posix_spawn(&state.pid, runner_.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0) {
         state.outcome = Outcome::failed;
-        state.firstError = std::string("cannot start ") + settings_.runner + ": " + std::strerror(spawned);
+        state.firstError = std::string("cannot start ") + runner_ + ": " + std::strerror(spawned);
+        takeAll(state.messages);
+        takeAll(state.result);
         ++failed_;
         ++ended_;
         report(index, "");
@@ -178,15 +205,18 @@ void Batch::finish(std::size_t index, int status) {
     JobState& state = states_[index];
     --running_;
     ++ended_;
-    const std::string messages = state.messages >= 0 ? readAll(state.messages) : std::string();
-    if (state.messages >= 0) close(state.messages);
-    state.messages = -1;
+    std::string messages = takeAll(state.messages);
+    const std::string result = takeAll(state.result);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         state.outcome = Outcome::done;
         ++done_;
     } else {
+        // The error's first line is the job's line in the report; the rest
+        // (a script's traceback) follows what else the job said.
         state.outcome = Outcome::failed;
-        state.firstError = errorLine(messages, status);
+        const std::size_t lineEnd = result.find('\n');
+        state.firstError = result.empty() ? endedBy(status) : result.substr(0, lineEnd);
+        if (lineEnd != std::string::npos) messages += result.substr(lineEnd + 1);
         ++failed_;
     }
     report(index, messages);
@@ -198,37 +228,37 @@ void Batch::report(std::size_t index, const std::string& messages) {
     const JobState& state = states_[index];
     const BatchJob& job = jobs_[index];
     const char* word = state.outcome == Outcome::done ? "done" : state.outcome == Outcome::skipped ? "skipped" : "FAILED";
-    std::fprintf(stderr, "pelx04-run: [%zu/%zu] %s %s -> %s%s%s\n", ended_, jobs_.size(), word, job.input.c_str(),
-                 job.output.c_str(), state.outcome == Outcome::skipped ? " (exists; --overwrite replaces it)" : "",
-                 state.outcome == Outcome::failed ? (": " + state.firstError).c_str() : "");
+    note("[" + std::to_string(ended_) + "/" + std::to_string(jobs_.size()) + "] " + word + " " + job.input + " -> " +
+         job.output + (state.outcome == Outcome::skipped ? " (exists; --overwrite replaces it)" : "") +
+         (state.outcome == Outcome::failed ? ": " + state.firstError : ""));
     std::size_t at = 0;
     while (at < messages.size()) {
         std::size_t end = messages.find('\n', at);
         if (end == std::string::npos) end = messages.size();
-        const std::string line = messages.substr(at, end - at);
-        if (line != "pelx04-run: " + state.firstError) std::fprintf(stderr, "    %s\n", line.c_str());
+        std::fprintf(stderr, "    %s\n", messages.substr(at, end - at).c_str());
         at = end + 1;
     }
     drawBar();
 }
 
 void Batch::drawBar() {
-    if (!settings_.progress) return;
+    if (!progress_) return;
     constexpr std::size_t barWidth = 30;
     const std::size_t filled = jobs_.empty() ? 0 : barWidth * ended_ / jobs_.size();
     char bar[barWidth + 1];
     for (std::size_t i = 0; i < barWidth; ++i) bar[i] = i < filled ? '#' : '.';
     bar[barWidth] = '\0';
     const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
-    std::fprintf(stderr, "\rpelx04-run: [%s] %zu/%zu files, %d running, %zu failed, %lld:%02lld\033[K", bar, ended_,
-                 jobs_.size(), running_, failed_, seconds / 60, seconds % 60);
-    std::fflush(stderr);
+    char text[160];
+    std::snprintf(text, sizeof text, "[%s] %zu/%zu files, %d running, %zu failed, %lld:%02lld", bar, ended_,
+                  jobs_.size(), running_, failed_, seconds / 60, seconds % 60);
+    statusLine(text, false);
     barShown_ = true;
 }
 
 void Batch::clearBar() {
     if (!barShown_) return;
-    std::fprintf(stderr, "\r\033[K");
+    clearStatusLine();
     barShown_ = false;
 }
 
@@ -238,13 +268,15 @@ int Batch::run() {
     // A signal ignored when the batch began (a shell's background job
     // ignores SIGINT) stays ignored, by this process and its jobs.
     sigemptyset(&stopSignals_);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const auto watch = [this](int signal) {
         struct sigaction old {};
         if (sigaction(signal, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 && old.sa_handler == SIG_IGN) {
-            continue;
+            return;
         }
         sigaddset(&stopSignals_, signal);
-    }
+    };
+    for (int signal : userSignals) watch(signal);
+    for (int signal : limitSignals) watch(signal);
     sigset_t watched = stopSignals_;
     sigaddset(&watched, SIGCHLD);
     sigset_t childMask;
@@ -252,17 +284,18 @@ int Batch::run() {
     // Ignored, SIGCHLD would let the kernel reap the jobs before waitpid sees them.
     std::signal(SIGCHLD, SIG_DFL);
     sigprocmask(SIG_BLOCK, &watched, &childMask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigdelset(&childMask, signal);
+    for (int signal : userSignals) sigdelset(&childMask, signal);
+    for (int signal : limitSignals) sigdelset(&childMask, signal);
+    sigdelset(&childMask, SIGCHLD);
 
-    const int limit = settings_.jobs > 0 ? settings_.jobs : usableCores();
     std::size_t next = 0;
     int stoppedBy = 0;
     drawBar();
     while (stoppedBy == 0 && (next < jobs_.size() || running_ > 0)) {
-        while (running_ < limit && next < jobs_.size()) {
+        while (running_ < atOnce_ && next < jobs_.size()) {
             const std::size_t index = next++;
             std::error_code ec;
-            if (!settings_.overwrite && fs::exists(fs::symlink_status(jobs_[index].output, ec))) {
+            if (!options_.overwrite && fs::exists(fs::symlink_status(jobs_[index].output, ec))) {
                 states_[index].outcome = Outcome::skipped;
                 ++skipped_;
                 ++ended_;
@@ -274,10 +307,10 @@ int Batch::run() {
         if (running_ == 0) continue;
         const timespec tick{0, 250 * 1000 * 1000};
         const int signal = sigtimedwait(&watched, nullptr, &tick);
-        if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+        if (signal > 0 && signal != SIGCHLD) {
             stoppedBy = signal;
             for (const JobState& state : states_) {
-                if (state.outcome == Outcome::running) kill(state.pid, signal);
+                if (state.outcome == Outcome::running) kill(state.pid, isUserSignal(signal) ? signal : SIGTERM);
             }
             reap(true);
             break;
@@ -286,13 +319,11 @@ int Batch::run() {
         drawBar();
     }
     clearBar();
-    std::fprintf(stderr, "pelx04-run: %zu done, %zu failed, %zu skipped%s\n", done_, failed_, skipped_,
-                 stoppedBy != 0 ? (", " + std::to_string(jobs_.size() - ended_) + " not run: interrupted").c_str()
-                                : "");
+    note(std::to_string(done_) + " done, " + std::to_string(failed_) + " failed, " + std::to_string(skipped_) +
+         " skipped" +
+         (stoppedBy != 0 ? ", " + std::to_string(jobs_.size() - ended_) + " not run: interrupted" : std::string()));
     for (std::size_t i = 0; i < jobs_.size(); ++i) {
-        if (states_[i].outcome == Outcome::failed) {
-            std::fprintf(stderr, "pelx04-run:   failed %s: %s\n", jobs_[i].input.c_str(), states_[i].firstError.c_str());
-        }
+        if (states_[i].outcome == Outcome::failed) note("  failed " + jobs_[i].input + ": " + states_[i].firstError);
     }
     std::fflush(stderr);
     if (stoppedBy != 0) {
@@ -314,65 +345,74 @@ int usableCores() {
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
-int runBatch(const std::vector<BatchJob>& jobs, const BatchSettings& settings) {
-    return Batch(jobs, settings).run();
-}
-
 bool isBatch(const std::vector<std::string>& inputs, const std::string& list) {
     std::error_code ec;
     return !list.empty() || inputs.size() > 1 || (inputs.size() == 1 && fs::is_directory(inputs.front(), ec));
 }
 
-int runBatchCommand(const BatchRequest& request, BatchJob& ownJob) {
-    constexpr int exitUsage = 2;
-    const auto usageError = [](const std::string& message) {
-        std::fprintf(stderr, "pelx04-run: %s\nRun with --help for more information.\n", message.c_str());
-        return exitUsage;
-    };
-    if (!namesFolder(request.outputFolder)) {
+namespace {
+
+// The batch's plan, or the exit status of its refusal.
+int planRequested(const RunnerOptions& options, BatchPlan& plan) {
+    if (!namesFolder(options.output)) {
         return usageError("several inputs need -o naming a folder (one that exists, or a path ending in /)");
     }
-    std::vector<std::string> inputs = request.inputs;
+    std::vector<std::string> inputs = options.inputs;
     std::string error;
-    BatchPlan plan;
-    if ((!request.list.empty() && !readInputList(request.list, inputs, error)) ||
-        !planBatch(inputs, request.outputFolder, plan, error)) {
+    if ((!options.list.empty() && !readInputList(options.list, inputs, error)) ||
+        !planBatch(inputs, options.output, options.overwrite, plan, error)) {
         return usageError(error);
     }
-    std::error_code ec;
-    if (request.index > 0) {
-        if (static_cast<std::size_t>(request.index) > plan.jobs.size()) {
-            return usageError("--index " + std::to_string(request.index) + ": '" + request.list + "' holds " +
-                              std::to_string(plan.jobs.size()) + " inputs");
-        }
-        ownJob = plan.jobs[static_cast<std::size_t>(request.index - 1)];
-        if (!request.overwrite && fs::exists(fs::symlink_status(ownJob.output, ec))) {
-            std::fprintf(stderr, "pelx04-run: skipped %s: '%s' exists (--overwrite replaces it)\n",
-                         ownJob.input.c_str(), ownJob.output.c_str());
-            return 0;
-        }
-        return -1;
+    if (options.index > 0 && static_cast<std::size_t>(options.index) > plan.jobs.size()) {
+        return usageError("--index " + std::to_string(options.index) + ": '" + options.list + "' holds " +
+                          std::to_string(plan.jobs.size()) + " inputs");
     }
+    return -1;
+}
+
+int printPlan(const BatchPlan& plan) {
+    for (const BatchJob& job : plan.jobs) {
+        if (access(job.input.c_str(), R_OK) != 0) {
+            return usageError("cannot read the input '" + job.input + "': " + std::strerror(errno));
+        }
+    }
+    for (const BatchJob& job : plan.jobs) std::printf("%s -> %s\n", job.input.c_str(), job.output.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int findListTask(const RunnerOptions& options, BatchJob& job) {
+    BatchPlan plan;
+    const int refused = planRequested(options, plan);
+    if (refused >= 0) return refused;
+    if (options.check) return printPlan(plan);
+    job = plan.jobs[static_cast<std::size_t>(options.index - 1)];
+    std::error_code ec;
+    if (!options.overwrite && fs::exists(fs::symlink_status(job.output, ec))) {
+        note("skipped " + job.input + ": '" + job.output + "' exists (--overwrite replaces it)");
+        return 0;
+    }
+    return -1;
+}
+
+int runBatch(const RunnerOptions& options) {
+    BatchPlan plan;
+    const int refused = planRequested(options, plan);
+    if (refused >= 0) return refused;
+    if (options.check) return printPlan(plan);
     if (!plan.ignored.empty()) {
         std::string names;
         for (const std::string& name : plan.ignored) names += (names.empty() ? "" : ", ") + name;
-        std::fprintf(stderr, "pelx04-run: warning: ignored %zu files that are not media the runner reads: %s\n",
-                     plan.ignored.size(), names.c_str());
+        warn("ignored " + std::to_string(plan.ignored.size()) + " files that are not media the runner reads: " + names);
     }
-    BatchSettings settings;
-    settings.runner = fs::read_symlink("/proc/self/exe", ec).string();
+    std::error_code ec;
     const int cores = usableCores();
-    settings.jobs = request.jobs > 0 ? request.jobs : cores;
-    const int atOnce = static_cast<int>(std::min(static_cast<std::size_t>(settings.jobs), plan.jobs.size()));
+    const int jobs = options.jobs > 0 ? options.jobs : cores;
+    const int atOnce = static_cast<int>(std::min(static_cast<std::size_t>(jobs), plan.jobs.size()));
     // N jobs share the cores rather than each starting a thread per core.
-    const int threads = request.threads > 0 ? request.threads : std::max(1, cores / atOnce);
-    settings.options = request.options;
-    settings.options.insert(settings.options.end(), {"--threads", std::to_string(threads)});
-    settings.script = request.script;
-    settings.scriptArgs = request.scriptArgs;
-    settings.overwrite = request.overwrite;
-    settings.progress = request.progress;
-    return runBatch(plan.jobs, settings);
+    const int threads = options.encoder.threads > 0 ? options.encoder.threads : std::max(1, cores / atOnce);
+    return Batch(plan.jobs, options, fs::read_symlink("/proc/self/exe", ec).string(), jobs, threads).run();
 }
 
 }  // namespace pelx04run

@@ -11,12 +11,9 @@ namespace pelx04run {
 // written directly, never replaced. Otherwise a temporary file is created
 // exclusively (O_CREAT|O_EXCL|O_NOFOLLOW, unpredictable name, mode
 // 0666 & ~umask, or the mode of the file it replaces) in OUTPUT's folder and
-// renamed into place by commit(). Pending temporaries are removed on
-// abandon(), in the destructor, and on every signal that ends the process
-// but SIGKILL and SIGSTOP (SIGPIPE is the caller's to ignore, real-time
-// signals are left alone): then the process dies by the same signal, or a
-// fault goes on to the handler installed before (the frame guard's, a
-// sanitizer's).
+// renamed into place by commit(). A pending temporary is removed on
+// abandon(), in the destructor, and, once installFatalSignalHandlers() has
+// run, on every signal that ends the process (see fatal_signals.hpp).
 class OutputFile {
 public:
     OutputFile() = default;
@@ -40,15 +37,5 @@ private:
     int slot_ = -1;  // index in the table of pending temporaries, or -1
     bool direct_ = false;
 };
-
-void installOutputCleanupHandlers();
-void removePendingOutputs();  // async-signal-safe
-
-// Folders made for an output: `innermost` and the `count` - 1 folders above
-// it. removePendingOutputs() removes them too, while they are empty, after
-// the temporaries. Returns the record to release once the output is in
-// place or the folders are gone, or -1 (count 0, or no room).
-int recordPendingFolders(const std::string& innermost, int count);
-void releasePendingFolders(int record);
 
 }  // namespace pelx04run

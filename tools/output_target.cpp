@@ -13,6 +13,8 @@
 
 #include "media_input.hpp"
 #include "media_output.hpp"
+#include "pending_cleanup.hpp"
+
 
 namespace pelx04run {
 namespace {
@@ -113,7 +115,7 @@ bool OutputTarget::commit(std::string& error) {
         return false;
     }
     createdFolders_.clear();
-    releasePendingFolders(folderRecord_);
+    releasePending(folderRecord_);
     folderRecord_ = -1;
     return true;
 }
@@ -129,7 +131,7 @@ void OutputTarget::removeCreatedFolders() {
         ::rmdir(createdFolders_.back().c_str());
         createdFolders_.pop_back();
     }
-    releasePendingFolders(folderRecord_);
+    releasePending(folderRecord_);
     folderRecord_ = -1;
 }
 

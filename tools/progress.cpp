@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "diagnostics.hpp"
+
 namespace pelx04run {
 
 Progress::Progress(bool shown, long long total)
@@ -22,8 +24,9 @@ void Progress::finish(long long frames) {
 void Progress::print(long long frames, Clock::time_point now, bool last) {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
+    char text[160];
     if (total_ <= 0 || frames > total_) {
-        std::fprintf(stderr, "\rpelx04-run: %lld frames, %.1f fps\033[K%s", frames, fps, last ? "\n" : "");
+        std::snprintf(text, sizeof text, "%lld frames, %.1f fps", frames, fps);
     } else {
         constexpr int barWidth = 30;
         const int filled = static_cast<int>(barWidth * frames / total_);
@@ -31,10 +34,10 @@ void Progress::print(long long frames, Clock::time_point now, bool last) {
         for (int i = 0; i < barWidth; ++i) bar[i] = i < filled ? '#' : '.';
         bar[barWidth] = '\0';
         const long long left = fps > 0 ? static_cast<long long>(static_cast<double>(total_ - frames) / fps) : 0;
-        std::fprintf(stderr, "\rpelx04-run: [%s] %lld/%lld frames, %.1f fps, %lld:%02lld left\033[K%s", bar, frames,
-                     total_, fps, left / 60, left % 60, last ? "\n" : "");
+        std::snprintf(text, sizeof text, "[%s] %lld/%lld frames, %.1f fps, %lld:%02lld left", bar, frames, total_, fps,
+                      left / 60, left % 60);
     }
-    std::fflush(stderr);
+    statusLine(text, last);
 }
 
 }  // namespace pelx04run

@@ -4,18 +4,18 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
-#include <vector>
 
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
 #include "batch_run.hpp"
+#include "diagnostics.hpp"
+#include "fatal_signals.hpp"
 #include "guarded_frame.hpp"
 #include "media_formats.hpp"
 #include "media_input.hpp"
@@ -25,6 +25,7 @@
 #include "output_target.hpp"
 #include "progress.hpp"
 #include "raw_stream.hpp"
+#include "runner_options.hpp"
 #include "script_host.hpp"
 #include "test_card.hpp"
 
@@ -34,135 +35,27 @@ namespace fs = std::filesystem;
 using namespace pelx04run;
 using namespace pelx04image;
 
-constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
-
-struct Options {
-    std::string script;
-    std::string input;
-    std::vector<std::string> inputs;
-    std::string output;
-    std::string list;
-    long long index = 0;
-    int jobs = 0;
-    bool overwrite = false;
-    std::string rawSize;
-    std::vector<std::string> scriptArgs;
-    EncoderSettings encoder;
-    std::string start;
-    std::string duration;
-    long long frames = -1;
-    std::uint64_t maxPixels = defaultMaxPixels;
-    bool sandbox = false;
-    long maxInstructions = -1;
-    std::size_t maxMemory = 0;
-    bool maxMemorySet = false;
-    bool quiet = false;
+// The script's state and its frame, each released where its owner ends. No
+// Lua error unwinds through them: the script runs under a protected call.
+class ScriptState {
+public:
+    ScriptState() = default;
+    ScriptState(const ScriptState&) = delete;
+    ScriptState& operator=(const ScriptState&) = delete;
+    ~ScriptState() {
+        if (L != nullptr) closeScriptHost(L);
+    }
+    lua_State* L = nullptr;
 };
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "pelx04-run: %s\n", message.c_str());
-    return exitFailure;
-}
-
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "pelx04-run: %s\nRun with --help for more information.\n", message.c_str());
-    return exitUsage;
-}
-
-void warn(const std::string& message) { std::fprintf(stderr, "pelx04-run: warning: %s\n", message.c_str()); }
-
-// Returns -1 when the options are good, otherwise the exit code.
-int parseOptions(int argc, char** argv, Options& options) {
-    // Everything after "--" belongs to the script, as with lua's own command line.
-    int ownArgs = argc;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0) {
-            ownArgs = i;
-            options.scriptArgs.assign(argv + i + 1, argv + argc);
-            break;
-        }
-    }
-    CLI::App app("pelx04-run [OPTIONS] SCRIPT INPUT -o OUTPUT [-- SCRIPT ARGS...]\n"
-                 "pelx04-run [OPTIONS] SCRIPT [IMAGE] [-o OUTPUT.png]\n"
-                 "pelx04-run --raw WIDTHxHEIGHT [OPTIONS] SCRIPT\n\n"
-                 "Runs the Lua SCRIPT once per frame with pelx04 loaded and the global table\n"
-                 "frame = {data, width, height, index, time, row(y)}, and writes the frames it leaves.",
-                 "pelx04-run");
-    app.footer(formatsHelp());
-    app.set_version_flag("--version", std::string("pelx04-run ") + PELX04_VERSION);
-    app.add_option("SCRIPT", options.script, "the Lua script run on every frame")->required();
-    app.add_option("INPUT", options.inputs,
-                   "a video, an image sequence (shot_%04d.png) or an image; without it, a 1920x1080 test card; "
-                   "several, or a folder, run as a batch into -o FOLDER/")
-        ->expected(0, CLI::detail::expected_max_vector_size);
-    app.add_option("-o,--output", options.output,
-                   std::string("the file to write; its extension chooses the container (default for a still: "
-                               "out/<script name>.") + defaultStillExtension + ")");
-    app.add_option("--raw", options.rawSize,
-                   "read raw BGRA frames of WIDTHxHEIGHT from standard input, write them to standard output");
-    app.add_option("--codec", options.encoder.codec,
-                   "the video encoder (default " + defaultEncodersText() + ")");
-    app.add_option("--crf", options.encoder.crf, "the encoder's constant quality (default " + defaultQualitiesText() + ")")
-        ->check(CLI::Range(0, 63));
-    app.add_option("--opt", options.encoder.options, "an encoder option KEY=VALUE, such as preset=slow (repeatable)")
-        ->allow_extra_args(false)
-        ->check([](const std::string& value) {
-            const std::size_t equals = value.find('=');
-            return equals == std::string::npos || equals == 0 ? std::string("expected KEY=VALUE") : std::string();
-        });
-    app.add_option("--start", options.start, "start at this time of the input ([HH:]MM:SS[.m] or seconds)");
-    app.add_option("--duration", options.duration, "stop after this much of the input");
-    app.add_option("--frames", options.frames, "stop after N frames")->check([](const std::string& value) {
-        // No frames at all is no run: better said now than as an input that "gave no frames".
-        char* end = nullptr;
-        errno = 0;
-        const long long count = std::strtoll(value.c_str(), &end, 10);
-        const bool positive = end != value.c_str() && *end == '\0' && errno == 0 && count > 0;
-        return positive ? std::string() : std::string("expected 1 or more");
-    });
-    app.add_option("--max-pixels", options.maxPixels,
-                   "refuse frames of more pixels than this, before decoding them (default 67108864, 8192x8192)")
-        ->check(CLI::PositiveNumber);
-    app.add_flag("--sandbox", options.sandbox,
-                 "run the script without io, os (but its clocks), require (but pelx04), load* and dofile, "
-                 "with the limits below");
-    app.add_option("--max-instructions", options.maxInstructions,
-                   "Lua instructions per frame, 0 for no limit (default 1000000000 under --sandbox)")
-        ->check(CLI::NonNegativeNumber);
-    app.add_option("--max-memory", options.maxMemory, "bytes of Lua memory, such as 256MB (default 1GB under --sandbox)")
-        // Checked before the size is read: the size reader wraps -1 to 2^64 - 1, no limit at all.
-        ->check([](const std::string& value) {
-            return value.find('-') != std::string::npos ? std::string("a size cannot be negative") : std::string();
-        })
-        ->transform(CLI::AsSizeValue(false))
-        ->each([&options](const std::string&) { options.maxMemorySet = true; });
-    app.add_option("-j,--jobs", options.jobs, "a batch's jobs at once (default: one per core)")
-        ->check(CLI::PositiveNumber);
-    app.add_flag("--overwrite", options.overwrite, "in a batch, run the jobs whose output exists too (else skipped)");
-    app.add_option("--list", options.list, "run a batch over the inputs of this file, one path a line");
-    app.add_option("--index", options.index, "run only the Nth input of --list (1 for the first), as a cluster "
-                                             "array task does")
-        ->check(CLI::PositiveNumber);
-    app.add_option("--threads", options.encoder.threads,
-                   "threads for the decoder and for the encoder (default: libavcodec's choice; a batch divides "
-                   "the cores among its jobs)")
-        ->check(CLI::NonNegativeNumber);
-    app.add_flag("-q,--quiet", options.quiet, "no progress bar and no notes about dropped streams");
-    try {
-        app.parse(ownArgs, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : exitUsage;
-    }
-    if (options.inputs.size() == 1 && options.list.empty()) options.input = options.inputs.front();
-    if (!options.list.empty() && !options.inputs.empty()) return usageError("--list takes the place of INPUT");
-    if (options.index > 0 && options.list.empty()) return usageError("--index needs --list");
-    if (!options.rawSize.empty() && (!options.inputs.empty() || !options.list.empty() || !options.output.empty())) {
-        return usageError("--raw reads standard input and writes standard output; no INPUT or -o");
-    }
-    return -1;
-}
+class FrameMapping {
+public:
+    FrameMapping() = default;
+    FrameMapping(const FrameMapping&) = delete;
+    FrameMapping& operator=(const FrameMapping&) = delete;
+    ~FrameMapping() { unmapGuardedFrame(frame); }
+    GuardedFrame frame;
+};
 
 // The module beside this runner: in the build tree ../lua/pelx04.so, once
 // installed the directory CMake placed it in, relative to the runner.
@@ -176,7 +69,7 @@ std::string modulePath(const char* argv0) {
     return (dir / PELX04_INSTALLED_MODULE_DIR / "pelx04.so").lexically_normal().string();
 }
 
-bool openScript(const Options& options, const char* argv0, lua_State*& L, std::string& error) {
+bool openScript(const RunnerOptions& options, const char* argv0, lua_State*& L, std::string& error) {
     ScriptOptions script;
     script.modulePath = modulePath(argv0);
     script.scriptPath = options.script;
@@ -203,13 +96,11 @@ bool parseTime(const std::string& text, const char* option, double& seconds, std
 }
 
 // Where a still goes without -o: out/<script name>.png.
-std::string defaultStillOutput(const Options& options) {
+std::string defaultStillOutput(const RunnerOptions& options) {
     return (fs::path("out") / fs::path(options.script).stem()).string() + "." + defaultStillExtension;
 }
 
-bool showProgress(const Options& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }
-
-int runTestCard(const Options& options, lua_State* L) {
+int runTestCard(const RunnerOptions& options, lua_State* L) {
     std::string error;
     Frame card;
     if (!makeTestCard(card)) return fail("out of memory making the test card");
@@ -244,7 +135,7 @@ int runTestCard(const Options& options, lua_State* L) {
     return 0;
 }
 
-int runMedia(Options& options, lua_State* L) {
+int runMedia(RunnerOptions& options, lua_State* L) {
     std::string error;
     double start = 0;
     double duration = -1;
@@ -283,7 +174,7 @@ int runMedia(Options& options, lua_State* L) {
         return fail(error);
     }
     if (!options.quiet) {
-        for (const std::string& note : output.notes()) std::fprintf(stderr, "pelx04-run: %s\n", note.c_str());
+        for (const std::string& text : output.notes()) note(text);
     }
     PipelineSettings settings;
     settings.maxFrames = options.frames;
@@ -295,7 +186,7 @@ int runMedia(Options& options, lua_State* L) {
     settings.expectedFrames = start <= 0 && duration < 0 && video.expectedFrames > 0
                                   ? video.expectedFrames
                                   : static_cast<long long>(span > 0 ? span * rate + 0.5 : 0);
-    settings.progress = showProgress(options);
+    settings.progress = showsProgress(options);
     const PipelineResult result = runPipeline(input, output, L, settings);
     std::fflush(stdout);
     if (!result.error.empty()) {
@@ -313,148 +204,165 @@ int runMedia(Options& options, lua_State* L) {
     return 0;
 }
 
-int runRaw(const Options& options, const char* argv0) {
+struct RawFrameSize {
     int width = 0;
     int height = 0;
-    std::size_t frameBytes = 0;
+    std::size_t bytes = 0;
+};
+
+// Refused before a byte is allocated: a size on the command line is no
+// reason to reserve gigabytes.
+int checkRawSize(const RunnerOptions& options, RawFrameSize& size) {
     std::string error;
-    if (!parseFrameSize(options.rawSize, width, height, frameBytes, error)) return usageError(error);
-    // Refused before a byte is allocated: a size on the command line is no
-    // reason to reserve gigabytes.
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > options.maxPixels) {
+    if (!parseFrameSize(options.rawSize, size.width, size.height, size.bytes, error)) return usageError(error);
+    if (static_cast<std::uint64_t>(size.width) * static_cast<std::uint64_t>(size.height) > options.maxPixels) {
         return usageError("--raw " + options.rawSize + " is past the limit of " + std::to_string(options.maxPixels) +
                           " pixels (--max-pixels raises it)");
     }
     if (isatty(STDOUT_FILENO)) return fail("standard output is a terminal; send the frames to a file or a pipe");
+    return -1;
+}
 
-    // A closed downstream pipe becomes a write error reported below, not a
-    // silent death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Frames own standard output: the script's print and io.write go to
-    // standard error instead, so they cannot corrupt the stream.
+// Frames own standard output: the script's print and io.write go to
+// standard error instead, so they cannot corrupt the stream.
+std::FILE* takeStandardOutput(std::string& error) {
     const int frameFd = dup(STDOUT_FILENO);
     std::FILE* frameOut = frameFd >= 0 ? fdopen(frameFd, "wb") : nullptr;
     if (frameOut == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        return fail(std::string("cannot set up standard output: ") + std::strerror(errno));
+        error = std::string("cannot set up standard output: ") + std::strerror(errno);
+        if (frameOut != nullptr) std::fclose(frameOut);
+        return nullptr;
     }
-    lua_State* L = nullptr;
-    if (!openScript(options, argv0, L, error)) {
-        std::fclose(frameOut);
-        return fail(error);
-    }
-    GuardedFrame frame;
-    if (!mapGuardedFrame(frameBytes, frame, error)) {
-        closeScriptHost(L);
-        std::fclose(frameOut);
-        return fail(error);
-    }
-    Progress progress(showProgress(options), 0);
-    long long frames = 0;
-    int status = 0;
+    return frameOut;
+}
+
+// Runs the script over each frame of standard input and writes it to
+// `out`, until the input ends; returns the exit status so far.
+int filterRawFrames(lua_State* L, const RawFrameSize& size, unsigned char* pixels, std::FILE* out,
+                    Progress& progress, long long& frames) {
+    std::string error;
     for (;;) {
         std::size_t got = 0;
-        const RawRead read = readRawFrame(stdin, frame.pixels, frameBytes, got);
-        if (read == RawRead::end) break;
-        if (read == RawRead::failed) {
-            status = fail("cannot read frame " + std::to_string(frames) + " from standard input");
-            break;
-        }
+        const RawRead read = readRawFrame(stdin, pixels, size.bytes, got);
+        if (read == RawRead::end) return 0;
+        if (read == RawRead::failed) return fail("cannot read frame " + std::to_string(frames) + " from standard input");
         if (read == RawRead::shortFrame) {
             progress.finish(frames);
-            status = fail("standard input ended inside frame " + std::to_string(frames) + ": " + std::to_string(got) +
-                          " of " + std::to_string(frameBytes) + " bytes");
-            break;
+            return fail("standard input ended inside frame " + std::to_string(frames) + ": " + std::to_string(got) +
+                        " of " + std::to_string(size.bytes) + " bytes");
         }
         noteCurrentFrame(static_cast<long>(frames));
-        if (!runScript(L, frame.pixels, width, height, static_cast<long>(frames), -1.0, error)) {
+        if (!runScript(L, pixels, size.width, size.height, static_cast<long>(frames), -1.0, error)) {
             progress.finish(frames);
-            status = fail(error);
-            break;
+            return fail(error);
         }
-        if (!writeRawFrame(frameOut, frame.pixels, frameBytes)) {
+        if (!writeRawFrame(out, pixels, size.bytes)) {
             progress.finish(frames);
-            status = fail("cannot write frame " + std::to_string(frames) + ": " + std::strerror(errno));
-            break;
+            return fail("cannot write frame " + std::to_string(frames) + ": " + std::strerror(errno));
         }
         ++frames;
         progress.frameDone(frames);
     }
-    closeScriptHost(L);
-    unmapGuardedFrame(frame);
+}
+
+// Flushes and closes the frame stream: a write error there fails a run that
+// had not failed yet.
+int closeFrameStream(std::FILE* out, int status, Progress& progress, long long frames) {
     std::fflush(stdout);
-    const bool flushed = std::fflush(frameOut) == 0;
+    const bool flushed = std::fflush(out) == 0;
     const int flushErrno = errno;
-    const bool closed = std::fclose(frameOut) == 0;
-    if (status == 0) {
-        progress.finish(frames);
-        if (!flushed || !closed) status = fail(std::string("cannot write frames: ") + std::strerror(flushErrno));
+    const bool closed = std::fclose(out) == 0;
+    if (status != 0) return status;
+    progress.finish(frames);
+    if (!flushed || !closed) return fail(std::string("cannot write frames: ") + std::strerror(flushErrno));
+    return 0;
+}
+
+int runRaw(const RunnerOptions& options, const char* argv0) {
+    RawFrameSize size;
+    const int refused = checkRawSize(options, size);
+    if (refused >= 0) return refused;
+    // A closed downstream pipe becomes a write error reported below, not a
+    // silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::string error;
+    std::FILE* frameOut = takeStandardOutput(error);
+    if (frameOut == nullptr) return fail(error);
+    Progress progress(showsProgress(options), 0);
+    long long frames = 0;
+    int status = 0;
+    {
+        ScriptState script;
+        FrameMapping mapping;
+        if (!openScript(options, argv0, script.L, error) || !mapGuardedFrame(size.bytes, mapping.frame, error)) {
+            status = fail(error);
+        } else {
+            status = filterRawFrames(script.L, size, mapping.frame.pixels, frameOut, progress, frames);
+        }
     }
-    return status;
+    return closeFrameStream(frameOut, status, progress, frames);
 }
 
-// The options every job of a batch is run with.
-std::vector<std::string> jobOptions(const Options& options) {
-    std::vector<std::string> args{"--max-pixels", std::to_string(options.maxPixels)};
-    const auto add = [&args](const char* name, const std::string& value) {
-        if (!value.empty()) args.insert(args.end(), {name, value});
-    };
-    add("--codec", options.encoder.codec);
-    for (const std::string& option : options.encoder.options) add("--opt", option);
-    if (options.encoder.crf >= 0) add("--crf", std::to_string(options.encoder.crf));
-    add("--start", options.start);
-    add("--duration", options.duration);
-    if (options.frames >= 0) add("--frames", std::to_string(options.frames));
-    if (options.sandbox) args.emplace_back("--sandbox");
-    if (options.maxInstructions >= 0) add("--max-instructions", std::to_string(options.maxInstructions));
-    if (options.maxMemorySet) add("--max-memory", std::to_string(options.maxMemory));
-    if (options.quiet) args.emplace_back("--quiet");
-    return args;
+// A job of a batch ends when the batch does, however the batch ends (SIGKILL
+// too): the kernel then sends it SIGTERM, whose handler removes the job's
+// temporaries. A batch already gone by now is seen by the parent's id.
+void endWithBatch(pid_t batch) {
+    struct sigaction term {};
+    sigaction(SIGTERM, nullptr, &term);
+    const bool ignored = (term.sa_flags & SA_SIGINFO) == 0 && term.sa_handler == SIG_IGN;
+    const int signal = ignored ? SIGKILL : SIGTERM;
+    prctl(PR_SET_PDEATHSIG, signal);
+    if (getppid() != batch) raise(signal);
 }
 
-// Returns the batch's exit status, or -1 when this process is to run the one
-// job that --index names, with INPUT and OUTPUT set to it.
-int runBatchMode(Options& options) {
-    BatchRequest request;
-    request.inputs = options.inputs;
-    request.list = options.list;
-    request.index = options.index;
-    request.outputFolder = options.output;
-    request.script = options.script;
-    request.options = jobOptions(options);
-    request.scriptArgs = options.scriptArgs;
-    request.jobs = options.jobs;
-    request.threads = options.encoder.threads;
-    request.overwrite = options.overwrite;
-    request.progress = showProgress(options);
-    BatchJob job;
-    const int status = runBatchCommand(request, job);
-    options.input = job.input;
-    options.output = job.output;
-    return status;
-}
-
-int run(int argc, char** argv) {
-    Options options;
-    const int parsed = parseOptions(argc, argv, options);
-    if (parsed >= 0) return parsed;
-    if (isBatch(options.inputs, options.list)) {
-        const int status = runBatchMode(options);
-        if (status >= 0) return status;
+// A job of a batch: its error goes to the batch's channel, which its own
+// programs (the script's os.execute) do not inherit; it ends with the batch.
+void joinBatch(const RunnerOptions& options) {
+    if (options.resultChannel >= 0 && fcntl(options.resultChannel, F_SETFD, FD_CLOEXEC) == 0) {
+        setResultChannel(options.resultChannel);
     }
-    installGuardFaultHandler("pelx04-run", removePendingOutputs);
-    installOutputCleanupHandlers();
+    if (options.batchParent > 0) endWithBatch(static_cast<pid_t>(options.batchParent));
+}
+
+// The script is compiled, not run: a syntax error or a missing file is
+// refused with the rest of a batch's check.
+int checkScript(const RunnerOptions& options, const char* argv0) {
+    std::string error;
+    ScriptState script;
+    return openScript(options, argv0, script.L, error) ? -1 : refuse(error);
+}
+
+// One input into one output, a still from the test card, or raw frames.
+int runSingle(RunnerOptions& options, const char* argv0) {
+    installFatalSignalHandlers();
+    joinBatch(options);
     av_log_set_level(AV_LOG_ERROR);
-    if (!options.rawSize.empty()) return runRaw(options, argv[0]);
+    if (!options.rawSize.empty()) return runRaw(options, argv0);
 
     if (options.input.empty() && options.output.empty()) options.output = defaultStillOutput(options);
     std::string error;
-    lua_State* L = nullptr;
-    if (!openScript(options, argv[0], L, error)) return fail(error);
+    ScriptState script;
+    if (!openScript(options, argv0, script.L, error)) return fail(error);
     // A closed pipe at OUTPUT is a write error, reported as one.
     std::signal(SIGPIPE, SIG_IGN);
-    const int status = options.input.empty() ? runTestCard(options, L) : runMedia(options, L);
-    closeScriptHost(L);
-    return status;
+    return options.input.empty() ? runTestCard(options, script.L) : runMedia(options, script.L);
+}
+
+int run(int argc, char** argv) {
+    RunnerOptions options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed >= 0) return parsed;
+    const int scriptRefused = options.check ? checkScript(options, argv[0]) : -1;
+    if (scriptRefused >= 0) return scriptRefused;
+    if (!isBatch(options.inputs, options.list)) return runSingle(options, argv[0]);
+    if (options.index == 0) return runBatch(options);
+    BatchJob job;
+    const int skipped = findListTask(options, job);
+    if (skipped >= 0) return skipped;
+    RunnerOptions task = options;
+    task.input = job.input;
+    task.output = job.output;
+    return runSingle(task, argv[0]);
 }
 
 }  // namespace

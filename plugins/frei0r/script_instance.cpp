@@ -112,6 +112,9 @@ bool ScriptInstance::openHost(std::string& text, std::string& error) {
     // sandboxed or not.
     options.maxInstructions = pelx04run::sandboxDefaultMaxInstructions;
     options.maxMemoryBytes = pelx04run::sandboxDefaultMaxMemoryBytes;
+    // A backtracking pattern spends its time inside one library call, where
+    // the instruction count cannot see it: the matcher's steps count too.
+    options.boundPatternWork = true;
     // The host's standard output may be its media stream (ffmpeg ... -f nut -).
     options.outputToStderr = true;
     L_ = pelx04run::openScriptHost(options, error);

@@ -281,12 +281,51 @@ LUA
   grep -q "1 done, 1 failed, 1 skipped" err.txt && grep -q "failed broken.mp4: .*not a video or image file" err.txt ||
     fail "summary: $(cat err.txt)"
   [ "$(ff -i batch/b.mkv -f framemd5 -)" = "$(ff -i single/b.mkv -f framemd5 -)" ] || fail "b.mkv after resuming"
+  # A job that faults on its frame's guard fails with the guard's message, said once in each place.
+  printf 'pelx04.mirtRGB(frame.data, frame.width, frame.height * 3, 1, 1, 1, 0)\n' >past.lua
+  status=0
+  "$runner" -qj2 past.lua clips/a.mkv clips/c.nut -o past/ --frames 1 2>err.txt || status=$?
+  [ "$status" -eq 1 ] && grep -q "failed clips/c.nut: frame 0: a filter ran past the end of the frame" err.txt &&
+    [ "$(grep -c "ran past" err.txt)" -eq 4 ] || fail "a guard fault: exit $status: $(cat err.txt)"
   # A cluster's array task: the Nth input of a list, with the same names and skips.
   printf 'clips/a.mkv\n\nclips/b.m4v\nclips/c.nut\n' >list.txt
   "$runner" --quiet count.lua --list list.txt --index 2 -o task/ --codec ffv1
   [ "$(ls task)" = b.mkv ] && [ "$(ff -i task/b.mkv -f framemd5 -)" = "$(ff -i single/b.mkv -f framemd5 -)" ] || fail "--index 2 wrote $(ls task)"
   "$runner" --quiet count.lua --list list.txt --index 2 -o task/ 2>err.txt && grep -q "skipped clips/b.m4v" err.txt ||
     fail "--index of an existing output: $(cat err.txt)"
+  # A byte-order mark and CRLF line ends, in a list of 100,000 lines.
+  printf '\357\273\277clips/a.mkv\r\nclips/c.nut\r\n' >bom.txt
+  "$runner" --quiet count.lua --list bom.txt --index 1 -o bom/ --codec ffv1 || fail "a list with a byte-order mark"
+  awk 'BEGIN { for (i = 1; i < 100000; i++) printf "missing/%d.mkv\r\n", i; printf "clips/c.nut\r\n" }' >long.txt
+  "$runner" --quiet count.lua --list long.txt --index 100000 -o long/ --codec ffv1 || fail "the last of 100,000 lines"
+  [ "$(ls bom long)" = "$(printf 'bom:\na.mkv\n\nlong:\nc.nut')" ] || fail "lists wrote $(ls bom long)"
+  # A batch into its own folder resumes: its earlier outputs are no inputs.
+  mkdir same && cp clips/b.m4v same/a.m4v && cp clips/b.m4v same/b.m4v
+  "$runner" --quiet count.lua same -o same/ --codec ffv1 2>err.txt && grep -q "2 done" err.txt ||
+    fail "into same/: $(cat err.txt)"
+  "$runner" --quiet count.lua same -o same/ 2>err.txt && grep -q "0 done, 0 failed, 2 skipped" err.txt ||
+    fail "into same/ again: $(cat err.txt)"
+  # Names a shell or an argument list could misread, as inputs and outputs.
+  mkdir odd
+  cp clips/a.mkv "odd/-lead.mkv" && cp clips/c.nut "odd/it's \$(x) \"q\".nut" && cp clips/a.mkv "odd/new
+line.mkv"
+  "$runner" --quiet count.lua odd -o odd_out/ --codec ffv1 2>err.txt || fail "odd names: $(cat err.txt)"
+  [ "$(ls odd)" = "$(ls odd_out)" ] || fail "odd names gave $(ls odd_out)"
+  # A file-size limit fails the job that reaches it and no other, and leaves no temporary.
+  mkdir limited && cp clips/c.nut limited/small.nut
+  ff -f lavfi -i "testsrc2=size=320x240:rate=10,format=bgra" -frames:v 10 -c:v ffv1 limited/big.mkv
+  status=0
+  sh -c 'ulimit -f 200 && exec "$@"' sh "$runner" --quiet count.lua limited -o limited_out/ --codec ffv1 2>err.txt ||
+    status=$?
+  [ "$status" -eq 1 ] && grep -q "1 done, 1 failed" err.txt &&
+    grep -q "failed limited/big.mkv: killed by signal 25" err.txt || fail "ulimit -f: exit $status: $(cat err.txt)"
+  [ "$(ls -A limited_out)" = small.nut ] || fail "ulimit -f left $(ls -A limited_out)"
+  # --check plans and checks and runs nothing.
+  "$runner" --check count.lua clips/a.mkv clips/b.m4v -o checked/ >plan.txt || fail "--check"
+  [ "$(cat plan.txt)" = "$(printf 'clips/a.mkv -> checked/a.mkv\nclips/b.m4v -> checked/b.mkv')" ] && [ ! -e checked ] ||
+    fail "--check: $(cat plan.txt)"
+  printf 'clips/a.mkv\0x/other.mp4\n' >nul.txt
+  printf 'clips/a.mkv\nclips/gone.mkv\n' >gone.txt
   # Refused before anything runs: exit 2, nothing written.
   while IFS='|' read -r wanted args; do
     status=0
@@ -299,10 +338,71 @@ several inputs need -o naming a folder|clips/a.mkv clips/c.nut
 several inputs need -o naming a folder|clips -o refused
 would both be written to 'refused/a.mkv'|clips/a.mkv other/a.mkv -o refused/
 would replace the input 'clips/a.mkv'|clips/a.mkv clips/c.nut -o clips
+would replace the input 'broken.mp4'|broken.mp4 clips/a.mkv -o ./
 --index needs --list|clips/a.mkv -o refused/ --index 1
 holds 3 inputs|--list list.txt --index 4 -o refused/
 --list takes the place of INPUT|clips/a.mkv --list list.txt -o refused/
+line 1 of the list 'nul.txt' holds a NUL byte|--list nul.txt -o refused/
+would replace the input 'same/a.mkv'|same -o same/ --overwrite
+cannot read the input 'clips/gone.mkv'|--check --list gone.txt -o refused/
 TABLE
+  expect_check() {
+    status=0
+    "$runner" --check "$@" -o refused/ >/dev/null 2>err.txt || status=$?
+    [ "$status" -eq 2 ] && [ ! -e refused ] || fail "--check $*: exit $status, '$(cat err.txt)'"
+  }
+  expect_check nothere.lua clips
+  printf 'local = 1\n' >syntax.lua
+  expect_check syntax.lua clips
+  ;;
+
+submit)
+  # pelx04-submit with a stand-in sbatch that records its words, one a line,
+  # and runs each task of the array in turn, as Slurm would.
+  submit=$(dirname "$runner")/pelx04-submit
+  mkdir bin clips other
+  cat >bin/sbatch <<'SH'
+#!/bin/sh
+for word in "$@"; do printf '%s\n' "$word"; done >sbatch.txt
+last=$(printf '%s\n' "$@" | sed -n 's/^--array=1-//p')
+for job; do :; done
+for task in $(seq 1 "$last"); do SLURM_ARRAY_TASK_ID=$task sh "$job" || exit; done
+SH
+  chmod +x bin/sbatch
+  ff -f lavfi -i "testsrc2=size=64x48:rate=10,format=bgra" -frames:v 2 -c:v ffv1 "clips/it's \$(touch pwned).mkv"
+  cp "clips/it's \$(touch pwned).mkv" clips/b.nut
+  cp clips/b.nut other/b.nut
+  cat >"fx 'q' \$(x).lua" <<'LUA'
+assert(arg[1] == [[a "b" it's $(touch pwned)]], arg[1])
+LUA
+  PATH=$(pwd)/bin:$PATH "$submit" "--comment=it's \$(touch pwned)" "fx 'q' \$(x).lua" "out 'o' \$(x)" clips/* \
+    -- --quiet --codec ffv1 -- "a \"b\" it's \$(touch pwned)" >submit.txt 2>&1 || fail "submitted: $(cat submit.txt)"
+  grep -qx -- "--comment=it's \$(touch pwned)" sbatch.txt && grep -qx -- "--array=1-2" sbatch.txt ||
+    fail "$(cat sbatch.txt)"
+  [ "$(ls "out 'o' \$(x)")" = "$(ls clips)" ] && [ ! -e pwned ] || fail "wrote $(ls -A "out 'o' \$(x)")"
+  rm sbatch.txt
+  # Refused before anything is written or submitted: exit 2 and a message.
+  expect_refused() {
+    wanted=$1; shift
+    status=0
+    PATH=${search:-$(pwd)/bin:$PATH} "$submit" "$@" >/dev/null 2>err.txt || status=$?
+    [ "$status" -eq 2 ] && grep -qF -- "$wanted" err.txt || fail "'$*': exit $status, '$(cat err.txt)'"
+    [ ! -e refused ] && [ ! -e sbatch.txt ] || fail "'$*' wrote $(ls -A refused) $(cat sbatch.txt 2>/dev/null)"
+  }
+  printf 'local unused = 1\n' >ok.lua
+  while IFS='|' read -r wanted args; do
+    # shellcheck disable=SC2086
+    expect_refused "$wanted" $args
+  done <<'TABLE'
+would both be written to|ok.lua refused clips/b.nut other/b.nut
+nothere.lua: No such file|nothere.lua refused clips/b.nut
+cannot read the input|ok.lua refused clips/nothere.mkv
+--crf|ok.lua refused clips/b.nut -- --crf 99
+is a folder|ok.lua refused clips
+TABLE
+  expect_refused "a list cannot hold the name" ok.lua refused "clips/new
+line.mkv" clips/b.nut
+  search=/nonexistent expect_refused "no sbatch found" ok.lua refused clips/b.nut
   ;;
 
 batch_interrupted)
@@ -329,6 +429,37 @@ batch_interrupted)
   "$runner" --quiet slow.lua clips -o out/ 2>err.txt || fail "resumed: $(cat err.txt)"
   grep -q "$((4 - finished)) done, 0 failed, $finished skipped" err.txt || fail "resumed: $(cat err.txt)"
   [ "$(ls -A out | tr '\n' ' ')" = "a.mp4 b.mp4 c.mp4 d.mp4 " ] || fail "outputs: $(ls -A out)"
+  # Whatever signal ends the batch ends its jobs, which leave no temporary:
+  # passed on to them, SIGTERM for the others, and the jobs' own parent-death
+  # signal when the batch cannot act (SIGKILL).
+  # Jobs of 10 s, which must end at once.
+  alive() { state=$(ps -o stat= -p "$1") && case "$state" in Z*) return 1 ;; esac; }
+  printf 'local t = os.clock() while os.clock() - t < 0.4 do end\n' >slower.lua
+  for entry in QUIT=3 USR1=10 USR2=12 ALRM=14 XCPU=24 KILL=9; do
+    signal=${entry%=*} number=${entry#*=}
+    env --default-signal "$runner" --quiet -j 2 slower.lua clips -o "by_$signal/" 2>err.txt &
+    pid=$!
+    tries=0
+    until ls -A "by_$signal" 2>/dev/null | grep -q '\.part$'; do
+      tries=$((tries + 1))
+      [ "$tries" -lt 600 ] || fail "SIG$signal: no temporary output appeared: $(cat err.txt)"
+      sleep 0.1
+    done
+    jobs=$(ps -o pid= --ppid "$pid")
+    kill -"$signal" "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -eq $((128 + number)) ] || fail "SIG$signal: exit $status: $(cat err.txt)"
+    for job in $jobs; do
+      tries=0
+      while alive "$job"; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 50 ] || { kill "$job"; fail "SIG$signal: job $job still running"; }
+        sleep 0.1
+      done
+    done
+    ! ls -A "by_$signal" 2>/dev/null | grep -q '\.part$' || fail "SIG$signal left $(ls -A "by_$signal")"
+  done
   ;;
 
 *) fail "unknown case" ;;

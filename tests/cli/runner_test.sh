@@ -247,6 +247,11 @@ usage)
   expect_failure 2 "KEY=VALUE" "$runner" ok.lua --opt preset
   expect_failure 2 "--crf" "$runner" ok.lua --crf 99
   expect_failure 2 "bad --start" "$runner" ok.lua a.mp4 -o b.mp4 --start 1:2:3:4
+  for index in 0 -1 abc 1.5 99999999999999999999; do
+    expect_failure 2 "--index must be a whole number of 1 or more" "$runner" ok.lua --list l.txt --index "$index" -o o/
+  done
+  expect_failure 2 "--threads 100000 is refused: at most" "$runner" ok.lua --threads 100000
+  expect_failure 2 "--check plans a batch" "$runner" --check ok.lua
   "$runner" --help | grep -q "frame = {data, width, height, index, time, row(y)}" || fail "help"
   # The manual's table of formats says what --help says, row for row.
   "$runner" --help | sed -n '/^Formats, by extension:$/,/^$/p' | grep '^  \.' | sed -E 's/^  //; s/ {2,}/|/g' >help.txt

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_signals.hpp"
 #include "guarded_frame.hpp"
 #include "media_formats.hpp"
 #include "output_file.hpp"
@@ -195,9 +196,6 @@ TEST_P(ScriptCaseTest, RunsOrFailsWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(Host, ScriptCaseTest, ::testing::ValuesIn(scriptCases),
                          [](const ::testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
 
-// The whole path a runaway filter takes: the real module, a guarded frame and
-// a pending output; the run must end at once with exit 1, and the output's
-// temporary must be gone.
 // The one reader of extensions, for OUTPUT and for a batch's folders: a
 // hidden file's leading dot starts its name, not an extension.
 TEST(MediaFormats, ExtensionOfAPath) {
@@ -209,20 +207,28 @@ TEST(MediaFormats, ExtensionOfAPath) {
     for (const auto& c : cases) EXPECT_EQ(lowerExtension(c.path), c.extension) << c.path;
 }
 
-TEST(GuardedFrameDeathTest, FilterSentPastTheFrameEndsTheRun) {
+// The whole path a runaway filter takes: the real module, a guarded frame and
+// a pending output; the run must end at once with exit 1, and the output's
+// temporary must be gone, whether the signals' owner was installed before
+// the output and the frame or after them.
+class GuardedFrameDeathTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(GuardedFrameDeathTest, FilterSentPastTheFrameEndsTheRun) {
+    const bool installedFirst = GetParam();
     ScratchDir dir;
     const std::string script = dir.file("runaway.lua");
     writeFile(script, "pelx04.mirtRGB(frame.row(frame.height - 1), frame.width, frame.height, 1, 1, 1, 0)");
     writeFile(dir.file("out.png"), "old");
     EXPECT_EXIT(
         {
-            installGuardFaultHandler("pelx04-run", removePendingOutputs);
+            if (installedFirst) installFatalSignalHandlers();
             OutputFile output;
             std::string error;
             GuardedFrame frame;
             if (!output.open(dir.file("out.png"), error) || !mapGuardedFrame(64 * 64 * 4, frame, error)) _exit(3);
             lua_State* L = openScriptHost(scriptOptions(script), error);
             if (L == nullptr) _exit(4);
+            if (!installedFirst) installFatalSignalHandlers();
             noteCurrentFrame(7);
             runScript(L, frame.pixels, 64, 64, 7, 0.25, error);
             _exit(5);
@@ -231,6 +237,11 @@ TEST(GuardedFrameDeathTest, FilterSentPastTheFrameEndsTheRun) {
     for (const std::string& name : dir.names()) EXPECT_TRUE(name == "out.png" || name == "runaway.lua") << name;
     EXPECT_EQ(readFile(dir.file("out.png")), "old");
 }
+
+INSTANTIATE_TEST_SUITE_P(Order, GuardedFrameDeathTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "installed_first" : "installed_last");
+                         });
 
 TEST(GuardedFrame, PixelsArePageAlignedAndWritableToTheEnd) {
     for (std::size_t bytes : {std::size_t{4}, std::size_t{4096}, std::size_t{1920 * 1080 * 4}}) {
@@ -359,7 +370,7 @@ TEST(OutputFile, SignalRemovesTheTemporary) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(ready[0]);
-            installOutputCleanupHandlers();
+            installFatalSignalHandlers();
             OutputFile output;
             std::string error;
             if (!output.open(dir.file("out.png"), error)) _exit(3);
