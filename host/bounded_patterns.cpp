@@ -12,7 +12,7 @@
 #include "lua_sandbox.hpp"
 #include "pattern_matcher.hpp"
 
-namespace pelx04run {
+namespace pelx04host {
 namespace {
 
 // The matcher recurses once per repetition, optional or capture item, as
@@ -331,4 +331,4 @@ void boundPatternWork(lua_State* L) {
     lua_pop(L, 1);
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host

@@ -6,7 +6,7 @@
 
 struct lua_State;
 
-namespace pelx04run {
+namespace pelx04host {
 
 // Replaces string.find, match, gmatch (and its old name gfind, where Lua has
 // it) and gsub, and so the string methods, which are the same functions, with
@@ -26,4 +26,4 @@ namespace pelx04run {
 // nothing.
 void boundPatternWork(lua_State* L);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

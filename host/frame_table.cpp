@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace pelx04run {
+namespace pelx04host {
 namespace {
 
 // frame.row(y): a pointer to the first word of row y. Rows outside the frame
@@ -47,4 +47,4 @@ void setFrameGlobal(lua_State* L, unsigned char* pixels, lua_Number width, lua_N
     lua_setglobal(L, "frame");
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host

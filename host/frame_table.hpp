@@ -4,11 +4,11 @@
 
 #include <lua.hpp>
 
-namespace pelx04run {
+namespace pelx04host {
 
 // Sets frame = {data, width, height, index, time, row(y)}. A negative time
 // leaves frame.time nil, for frames that carry none (raw frames on a pipe).
 void setFrameGlobal(lua_State* L, unsigned char* pixels, lua_Number width, lua_Number height, lua_Number index,
                     lua_Number time);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

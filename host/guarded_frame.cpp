@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-namespace pelx04run {
+namespace pelx04host {
 
 // No guard on Windows: a plain allocation.
 bool mapGuardedFrame(std::size_t bytes, GuardedFrame& frame, std::string& error) {
@@ -35,7 +35,7 @@ bool runGuarded(void (*body)(void*), void* data) {
     return true;
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host
 
 #else
 
@@ -51,7 +51,7 @@ bool runGuarded(void (*body)(void*), void* data) {
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace pelx04run {
+namespace pelx04host {
 namespace {
 
 // The live guards, read by the fault handler. A slot is claimed by setting
@@ -308,6 +308,6 @@ bool runGuarded(void (*body)(void*), void* data) {
     return true;
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host
 
 #endif

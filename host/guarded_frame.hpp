@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace pelx04run {
+namespace pelx04host {
 
 // Pixels start on a page boundary, then the slack up to the next page, then an
 // inaccessible guard at least as large as the frame: a filter that a script
@@ -53,4 +53,4 @@ void noteCurrentFrame(long index);
 // used again, not even closed. Needs installGuardFaultHandler.
 bool runGuarded(void (*body)(void*), void* data);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

@@ -13,7 +13,7 @@
 
 #include "bounded_patterns.hpp"
 
-namespace pelx04run {
+namespace pelx04host {
 
 // Every thread's hook prepays the next stretch of instructions from one
 // shared count before it runs them, so the sum over all threads never passes
@@ -457,4 +457,4 @@ void refuseOsExit(lua_State* L) {
     lua_pop(L, 1);
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host

@@ -7,7 +7,7 @@
 
 struct lua_State;
 
-namespace pelx04run {
+namespace pelx04host {
 
 // The budget of one Lua state's heap. limit 0: no limit. Memory that the
 // module or the host allocates for itself (frames, the picture store) is not
@@ -65,4 +65,4 @@ int instructionLimitReached(lua_State* L);
 // otherwise turn into a run reported as success with no output.
 void refuseOsExit(lua_State* L);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

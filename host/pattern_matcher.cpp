@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace pelx04run {
+namespace pelx04host {
 namespace {
 
 constexpr char escape = '%';
@@ -339,4 +339,4 @@ int patternDepth(const char* pattern) {
     return depth;
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host

@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-namespace pelx04run {
+namespace pelx04host {
 
 // Lua's own limit on captures in a pattern.
 constexpr int maxPatternCaptures = 32;
@@ -66,4 +66,4 @@ const char* findPlain(PatternMatch& match, const char* from, const char* needle,
 // Malformed patterns are counted as far as they go.
 int patternDepth(const char* pattern);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

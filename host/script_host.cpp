@@ -25,7 +25,7 @@
 #include "frame_table.hpp"
 #include "lua_sandbox.hpp"
 
-namespace pelx04run {
+namespace pelx04host {
 namespace {
 
 #ifdef _WIN32
@@ -455,4 +455,4 @@ void closeScriptHost(lua_State* L) {
     delete host;
 }
 
-}  // namespace pelx04run
+}  // namespace pelx04host

@@ -11,7 +11,7 @@
 
 #include <lua.hpp>
 
-namespace pelx04run {
+namespace pelx04host {
 
 // The limits --sandbox applies when no --max-instructions or --max-memory is
 // given: a billion instructions is several seconds of pure Lua per frame, far
@@ -93,4 +93,4 @@ void closeScriptHost(lua_State* L);
 // of a frame starts, for a program's own errors too.
 std::string framePlace(long index, double time);
 
-}  // namespace pelx04run
+}  // namespace pelx04host

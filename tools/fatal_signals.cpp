@@ -11,6 +11,9 @@
 #include "pending_cleanup.hpp"
 
 namespace pelx04run {
+
+using namespace pelx04host;
+
 namespace {
 
 // Every signal from outside that ends the process, and SIGABRT: all but the

@@ -11,6 +11,9 @@
 #include "script_host.hpp"
 
 namespace pelx04run {
+
+using namespace pelx04host;
+
 namespace {
 
 // Frames in flight: one being decoded, one in the script, one being encoded,

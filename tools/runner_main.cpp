@@ -33,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pelx04run;
+using namespace pelx04host;
 using namespace pelx04image;
 
 // The script's state and its frame, each released where its owner ends. No

@@ -50,7 +50,7 @@ struct GuardedRun {
 
 void runScriptGuarded(void* data) {
     GuardedRun* run = static_cast<GuardedRun*>(data);
-    run->ran = pelx04run::runScript(run->L, run->pixels, run->width, run->height, run->index, run->seconds,
+    run->ran = pelx04host::runScript(run->L, run->pixels, run->width, run->height, run->index, run->seconds,
                                     *run->error);
 }
 
@@ -89,7 +89,7 @@ bool ScriptInstance::readScript(std::string& text, std::string& error) const {
         error = "no script: set the filter's script (or filename) parameter to the path of a Lua file";
         return false;
     }
-    return pelx04run::readScriptFile(scriptPath(), text, error);
+    return pelx04host::readScriptFile(scriptPath(), text, error);
 }
 
 bool ScriptInstance::openHost(std::string& text, std::string& error) {
@@ -97,8 +97,8 @@ bool ScriptInstance::openHost(std::string& text, std::string& error) {
     openScript_ = scriptPath();
     openSandbox_ = sandbox_;
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
-    if (!pelx04run::mapGuardedFrame(bytes, frame_, error)) return false;
-    pelx04run::ScriptOptions options;
+    if (!pelx04host::mapGuardedFrame(bytes, frame_, error)) return false;
+    pelx04host::ScriptOptions options;
     options.openModule = luaopen_pelx04;
     options.scriptPath = openScript_;
     options.scriptTextRead = true;
@@ -110,28 +110,28 @@ bool ScriptInstance::openHost(std::string& text, std::string& error) {
     // The host is someone else's program, perhaps an editor holding unsaved
     // work: a script that loops or grows without end must not take it down,
     // sandboxed or not.
-    options.maxInstructions = pelx04run::sandboxDefaultMaxInstructions;
-    options.maxMemoryBytes = pelx04run::sandboxDefaultMaxMemoryBytes;
+    options.maxInstructions = pelx04host::sandboxDefaultMaxInstructions;
+    options.maxMemoryBytes = pelx04host::sandboxDefaultMaxMemoryBytes;
     // A backtracking pattern spends its time inside one library call, where
     // the instruction count cannot see it: the matcher's steps count too.
     options.boundPatternWork = true;
     // The host's standard output may be its media stream (ffmpeg ... -f nut -).
     options.outputToStderr = true;
-    L_ = pelx04run::openScriptHost(options, error);
+    L_ = pelx04host::openScriptHost(options, error);
     return L_ != nullptr;
 }
 
 bool ScriptInstance::passValues(std::string& error) {
     if (std::memcmp(passedValues_, values_, sizeof values_) == 0) return true;
     std::memcpy(passedValues_, values_, sizeof values_);
-    return pelx04run::setScriptArgs(L_, valueWords(values_), error);
+    return pelx04host::setScriptArgs(L_, valueWords(values_), error);
 }
 
 void ScriptInstance::closeHost() {
-    pelx04run::closeScriptHost(L_);
+    pelx04host::closeScriptHost(L_);
     L_ = nullptr;
     // After the state: a script may have kept frame.data.
-    pelx04run::unmapGuardedFrame(frame_);
+    pelx04host::unmapGuardedFrame(frame_);
 }
 
 bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint32_t* out, std::string& error) {
@@ -139,33 +139,33 @@ bool ScriptInstance::runFrame(double seconds, const std::uint32_t* in, std::uint
     const bool reopen = L_ == nullptr || openScript_ != scriptPath() || openSandbox_ != sandbox_;
     std::string text;
     if (reopen && !readScript(text, error)) {
-        error.insert(0, pelx04run::framePlace(index, seconds));
+        error.insert(0, pelx04host::framePlace(index, seconds));
         return false;
     }
     std::lock_guard<std::mutex> lock(scriptRunLock);
     if (reopen && !openHost(text, error)) {
-        error.insert(0, pelx04run::framePlace(index, seconds));
+        error.insert(0, pelx04host::framePlace(index, seconds));
         return false;
     }
     if (!passValues(error)) {
-        error.insert(0, pelx04run::framePlace(index, seconds));
+        error.insert(0, pelx04host::framePlace(index, seconds));
         return false;
     }
-    pelx04run::installGuardFaultHandler("pelx04", nullptr);
+    pelx04host::installGuardFaultHandler("pelx04", nullptr);
     const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
     // The script works on a guarded copy: a filter sent past the frame faults
     // in the guard before it writes anything outside, and comes back here.
     std::memcpy(frame_.pixels, in, bytes);
-    pelx04run::noteCurrentFrame(index);
+    pelx04host::noteCurrentFrame(index);
     GuardedRun run{L_, frame_.pixels, static_cast<int>(width_), static_cast<int>(height_), index, seconds, &error,
                    false};
-    if (!pelx04run::runGuarded(runScriptGuarded, &run)) {
+    if (!pelx04host::runGuarded(runScriptGuarded, &run)) {
         // The state stopped inside a call, its own bookkeeping half done:
         // closing it would run it again (its __gc methods), so it is given up
         // as it is and its memory stays allocated, at most the memory limit,
         // once for each script or sandbox value that fails this way.
         L_ = nullptr;
-        error = pelx04run::framePlace(index, seconds) + pelx04run::pastFrameError;
+        error = pelx04host::framePlace(index, seconds) + pelx04host::pastFrameError;
         return false;
     }
     if (!run.ran) return false;
@@ -193,7 +193,7 @@ bool ScriptInstance::isSliceOfLastCall(double hostTime, const std::uint32_t* in,
 // What stops this frame before the script runs, if anything.
 ScriptInstance::Failure ScriptInstance::check(double hostTime, const std::uint32_t* in, const std::uint32_t* out,
                                               std::string& error) const {
-    const std::string place = pelx04run::framePlace(frames_, secondsFromHostTime(caller_, hostTime));
+    const std::string place = pelx04host::framePlace(frames_, secondsFromHostTime(caller_, hostTime));
     if (isSliceOfLastCall(hostTime, in, out)) {
         error = place + "the host cuts each frame into slices of " + std::to_string(width_) + "x" +
                 std::to_string(height_) +

@@ -86,7 +86,7 @@ private:
     bool onErrorKnown_ = true;
 
     lua_State* L_ = nullptr;
-    pelx04run::GuardedFrame frame_;
+    pelx04host::GuardedFrame frame_;
     // What the open state was made from: a change of either opens a new one.
     std::string openScript_;
     bool openSandbox_ = false;

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace pelx04run;
+using namespace pelx04host;
 
 // Run with compare(name, ...) from tests/lua/pattern_compare.lua; returns the
 // first differences, one a line.

@@ -28,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pelx04run;
+using namespace pelx04host;
 
 class ScratchDir {
 public:

@@ -221,11 +221,11 @@ private:
     std::string text_;
 };
 
-pelx04run::MemoryBudget budget{memoryLimit, 0};
+pelx04host::MemoryBudget budget{memoryLimit, 0};
 std::size_t peakUsed = 0;
 
 void* countingAlloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
-    void* result = pelx04run::budgetedAlloc(ud, ptr, osize, nsize);
+    void* result = pelx04host::budgetedAlloc(ud, ptr, osize, nsize);
     if (budget.used > peakUsed) peakUsed = budget.used;
     return result;
 }
@@ -268,13 +268,13 @@ int setUpSandbox(lua_State* L) {
     lua_pushlightuserdata(L, &compareKey);
     if (luaL_loadfile(L, PELX04_PATTERN_COMPARE) != 0) lua_error(L);
     copyPatternFunctions(L);
-    pelx04run::restrictToSandbox(L);
+    pelx04host::restrictToSandbox(L);
     copyPatternFunctions(L);
     lua_call(L, 2, 1);
     lua_rawset(L, LUA_REGISTRYINDEX);
     lua_pushcfunction(L, differ);
     lua_setglobal(L, "differ");
-    pelx04run::refuseOsExit(L);
+    pelx04host::refuseOsExit(L);
     lua_pushcfunction(L, ignorePrint);
     lua_setglobal(L, "print");
     return 0;
@@ -302,7 +302,7 @@ void collectFunctions(lua_State* L, int table, const std::string& prefix, int de
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    lua_State* L = lua_newstate(pelx04run::budgetedAlloc, &budget);
+    lua_State* L = lua_newstate(pelx04host::budgetedAlloc, &budget);
     if (L == nullptr || lua_cpcall(L, setUpSandbox, nullptr) != 0) std::abort();
     lua_pushvalue(L, LUA_GLOBALSINDEX);
     collectFunctions(L, lua_gettop(L), "", 0);
@@ -322,14 +322,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lua_State* L = lua_newstate(countingAlloc, &budget);
     if (L == nullptr) std::abort();
     if (lua_cpcall(L, setUpSandbox, nullptr) != 0) finding("the sandbox could not be set up", snippet);
-    if (pelx04run::loadScriptChunk(L, snippet.data(), snippet.size(), "=snippet") != 0) {
+    if (pelx04host::loadScriptChunk(L, snippet.data(), snippet.size(), "=snippet") != 0) {
         finding(std::string("the snippet does not compile: ") + lua_tostring(L, -1), snippet);
     }
     // As the hosts run a frame: armed inside a protected call, then the script.
     const unsigned long dispatchedBefore = pelx04FuzzDispatched;
-    pelx04run::armInstructionLimit(L, instructionLimit);
+    pelx04host::armInstructionLimit(L, instructionLimit);
     lua_pcall(L, 0, 0, 0);
-    pelx04run::armInstructionLimit(L, 0);
+    pelx04host::armInstructionLimit(L, 0);
     const unsigned long dispatched = pelx04FuzzDispatched - dispatchedBefore;
     lua_close(L);
     if (dispatched > instructionLimit + dispatchSlack) {

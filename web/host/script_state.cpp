@@ -47,14 +47,14 @@ void appendOutput(const char* text, std::size_t size) {
 }  // namespace
 
 lua_State* openScriptState(const char*& error) {
-    pelx04run::ScriptOptions options;
+    pelx04host::ScriptOptions options;
     options.openModule = luaopen_pelx04;
     options.sandbox = true;
     options.maxMemoryBytes = luaMemoryLimit;
     options.maxInstructions = instructionLimit;
     options.printWriter = appendOutput;
     options.framePlaceInErrors = false;
-    lua_State* L = pelx04run::openScriptHost(options, message);
+    lua_State* L = pelx04host::openScriptHost(options, message);
     if (L == nullptr) error = "cannot set up the Lua state";
     return L;
 }
@@ -64,10 +64,10 @@ bool runScriptOnFrame(lua_State* L, const char* text, std::size_t size, unsigned
     // Compiled again only when the text changes.
     if (!textLoaded || loadedText.size() != size || std::memcmp(loadedText.data(), text, size) != 0) {
         loadedText.assign(text, size);
-        textLoaded = pelx04run::loadScriptText(L, text, size, "script", message);
+        textLoaded = pelx04host::loadScriptText(L, text, size, "script", message);
         if (!textLoaded) return false;
     }
-    return pelx04run::runScript(L, pixels, width, height, static_cast<long>(index), time, message);
+    return pelx04host::runScript(L, pixels, width, height, static_cast<long>(index), time, message);
 }
 
 const char* scriptMessage() { return message.c_str(); }
