@@ -1,7 +1,11 @@
 """The playground page in headless Chromium, driven through window.playground:
 an example on the built-in test card and on an uploaded PNG with transparency,
 each read back as a PNG and compared word for word with the frame runner's
-result; a script error must show its line. Leaves a screenshot in OUT_DIR.
+result; the words under the pointer; a script error must show its line, and a
+pattern too deep for the engine's stack is refused; share links, and links
+that inflate past the 1 MiB cap; video export against the runner (odd sizes
+padded, sound kept, Cancel); and while a video plays, frames run the script
+last run, never one just opened. Leaves a screenshot in OUT_DIR.
 
 Usage: /usr/bin/python3 page_test.py SITE_DIR PELX04_RUN OUT_DIR
 """
